@@ -1,0 +1,162 @@
+// Runtime services: allocator with cheap test accounting, and the debug log.
+#include "mosk.h"
+#include "mosk_test.h"
+
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Accounting is off unless a test switches it on; when on it costs two
+// relaxed atomic operations per call. No lock is taken on this path.
+std::atomic<bool> gTracking{false};
+std::atomic<int64_t> gLive{0};
+std::atomic<uint64_t> gCount{0};
+
+std::atomic<bool> gArmed{false};
+std::atomic<bool> gPersistent{false};
+std::atomic<bool> gFired{false};
+std::atomic<int64_t> gRemaining{-1};
+
+bool faultNow() {
+  if (!gArmed.load(std::memory_order_relaxed)) {
+    return false;
+  }
+  const int64_t r = gRemaining.fetch_sub(1, std::memory_order_relaxed);
+  if (r == 0) {
+    gFired.store(true, std::memory_order_relaxed);
+    if (!gPersistent.load(std::memory_order_relaxed)) {
+      gArmed.store(false, std::memory_order_relaxed);
+    }
+    return true;
+  }
+  return r < 0 && gPersistent.load(std::memory_order_relaxed);
+}
+
+// The log file is opened once, on the first message, from MOSK_DEBUG_LOG.
+int logFd() {
+  static const int fd = [] {
+    const char *path = std::getenv("MOSK_DEBUG_LOG");
+    if (path == nullptr || *path == '\0') {
+      return -1;
+    }
+    return ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  }();
+  return fd;
+}
+
+std::atomic<bool> gCapture{false};
+std::mutex gCaptureMutex;
+std::vector<std::string> &captured() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+}  // namespace
+
+extern "C" {
+
+void *MOSK_Malloc(const char * /*sourceFile*/, int /*line*/, size_t size) {
+  if (faultNow()) {
+    return nullptr;
+  }
+  void *p = std::malloc(size == 0 ? 1 : size);
+  if (p != nullptr && gTracking.load(std::memory_order_relaxed)) {
+    gLive.fetch_add(1, std::memory_order_relaxed);
+    gCount.fetch_add(1, std::memory_order_relaxed);
+  }
+  return p;
+}
+
+int MOSK_Free(void *block) {
+  if (block == nullptr) {
+    return 0;
+  }
+  if (gTracking.load(std::memory_order_relaxed)) {
+    gLive.fetch_sub(1, std::memory_order_relaxed);
+  }
+  std::free(block);
+  return 0;
+}
+
+int MOSK_DebugMessage(const char * /*logFile*/, const char *sourceFile, int line,
+                      const char *text) {
+  if (text == nullptr) {
+    return 0;
+  }
+  if (gCapture.load(std::memory_order_relaxed)) {
+    std::lock_guard<std::mutex> lock(gCaptureMutex);
+    captured().emplace_back(text);
+  }
+  const int fd = logFd();
+  if (fd < 0) {
+    return 0;
+  }
+  // One writev per line: appends of a single call are not interleaved.
+  struct timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  struct tm tm;
+  gmtime_r(&ts.tv_sec, &tm);
+  char prefix[160];
+  const int n = std::snprintf(prefix, sizeof prefix, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ %s:%d ",
+                              tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                              tm.tm_sec, ts.tv_nsec / 1000000L,
+                              sourceFile != nullptr ? sourceFile : "?", line);
+  struct iovec iov[3];
+  iov[0].iov_base = prefix;
+  iov[0].iov_len = n > 0 ? (size_t(n) < sizeof prefix ? size_t(n) : sizeof prefix - 1) : 0;
+  iov[1].iov_base = const_cast<char *>(text);
+  iov[1].iov_len = std::strlen(text);
+  iov[2].iov_base = const_cast<char *>("\n");
+  iov[2].iov_len = 1;
+  (void)::writev(fd, iov, 3);
+  return 0;
+}
+
+void MOSK_TestTrackAllocations(int on) { gTracking.store(on != 0); }
+int64_t MOSK_TestLiveBlocks(void) { return gLive.load(); }
+uint64_t MOSK_TestAllocationCount(void) { return gCount.load(); }
+
+void MOSK_TestFailAllocation(uint64_t n, int persistent) {
+  gArmed.store(false);
+  gFired.store(false);
+  gPersistent.store(persistent != 0);
+  gRemaining.store(int64_t(n));
+  gArmed.store(true);
+}
+
+void MOSK_TestClearFault(void) {
+  gArmed.store(false);
+  gRemaining.store(-1);
+}
+
+int MOSK_TestFaultFired(void) { return gFired.load() ? 1 : 0; }
+
+void MOSK_TestCaptureLog(int on) { gCapture.store(on != 0); }
+
+uint32_t MOSK_TestLogCount(void) {
+  std::lock_guard<std::mutex> lock(gCaptureMutex);
+  return uint32_t(captured().size());
+}
+
+const char *MOSK_TestLogLine(uint32_t i) {
+  std::lock_guard<std::mutex> lock(gCaptureMutex);
+  return i < captured().size() ? captured()[i].c_str() : nullptr;
+}
+
+void MOSK_TestLogClear(void) {
+  std::lock_guard<std::mutex> lock(gCaptureMutex);
+  captured().clear();
+}
+
+}  // extern "C"
