@@ -1,0 +1,891 @@
+// DER codec: identifier and length octets, primitive values and
+// constructed values (X.690 DER: single-octet identifiers, definite lengths
+// in the fewest octets, at most four after the first).
+#include "ry_asn2.h"
+
+#include <cstring>
+
+namespace rycert2 {
+namespace {
+constexpr char kSrcFile[] = "ry_asn2";
+}  // namespace
+
+// ------------------------------------------------------------ reading
+
+HeaderFault parseHeader(std::span<const uint8_t> in, Header &h) {
+  if (in.empty()) {
+    return HeaderFault::Truncated;
+  }
+  const uint8_t id = in[0];
+  // X.690 8.1.2.4: low five bits all set announce a multi-octet tag number.
+  if ((id & 0x1F) == 0x1F) {
+    return HeaderFault::MultiOctetId;
+  }
+  if (in.size() < 2) {
+    return HeaderFault::Truncated;
+  }
+  const uint8_t first = in[1];
+  if (first < 0x80) {
+    h.id = id;
+    h.headerLen = 2;
+    h.contentLen = first;
+    return HeaderFault::None;
+  }
+  // X.690 8.1.3.5; 0x80 alone is the indefinite form (8.1.3.6), not DER.
+  const size_t n = first & 0x7F;
+  if (n == 0 || n > 4) {
+    return HeaderFault::BadLength;
+  }
+  if (in.size() < 2 + n) {
+    return HeaderFault::Truncated;
+  }
+  size_t len = 0;
+  for (size_t i = 0; i < n; ++i) {
+    len = (len << 8) | in[2 + i];
+  }
+  h.id = id;
+  h.headerLen = 2 + n;
+  h.contentLen = len;
+  return HeaderFault::None;
+}
+
+Status DerReader::next(Tlv &out, const char *&failName) {
+  Header h;
+  switch (parseHeader(rest_, h)) {
+    case HeaderFault::None:
+      break;
+    case HeaderFault::Truncated:
+      failName = "lTotalLength != 0";
+      return Status::InvalidLength;
+    case HeaderFault::MultiOctetId:
+      failName = "RyAsn1_Low_GetTagInfo";
+      return Status::TagNotMatch;
+    case HeaderFault::BadLength:
+      failName = "RyAsn1_Low_GetLengthInfo";
+      return Status::InvalidLength;
+  }
+  // The declared content is compared with what is left before it is taken.
+  if (h.contentLen > rest_.size() - h.headerLen) {
+    failName = "lTotalLength != 0";
+    return Status::InvalidLength;
+  }
+  const size_t total = h.headerLen + h.contentLen;
+  out.id = h.id;
+  out.headerLen = h.headerLen;
+  out.whole = rest_.first(total);
+  out.content = out.whole.subspan(h.headerLen);
+  rest_ = rest_.subspan(total);
+  return Status::Ok;
+}
+
+namespace {
+
+// Reads the header of the element in a record; header faults only.
+Status openHeader(const AnyBuf *rec, Header &h, const char *&failName) {
+  if (!recordUsable(rec)) {
+    failName = "Pointer is NULL";
+    return Status::Memory;
+  }
+  switch (parseHeader(bytesOf(*rec), h)) {
+    case HeaderFault::None:
+      return Status::Ok;
+    case HeaderFault::Truncated:
+      failName = "Length not Equal";
+      return Status::LengthNotEqual;
+    case HeaderFault::MultiOctetId:
+      failName = "RyAsn1_Low_GetTagInfo";
+      return Status::TagNotMatch;
+    case HeaderFault::BadLength:
+      failName = "RyAsn1_Low_GetLengthInfo";
+      return Status::InvalidLength;
+  }
+  return Status::InvalidLength;
+}
+
+// The record must hold exactly the element its header announces.
+Status wholeRecord(const AnyBuf *rec, const Header &h, Tlv &out, const char *&failName) {
+  if (uint64_t(h.headerLen) + h.contentLen != rec->length) {
+    failName = "Length not Equal";
+    return Status::LengthNotEqual;
+  }
+  out.id = h.id;
+  out.headerLen = h.headerLen;
+  out.whole = bytesOf(*rec);
+  out.content = out.whole.subspan(h.headerLen);
+  return Status::Ok;
+}
+
+}  // namespace
+
+Status openRecord(const AnyBuf *rec, Tlv &out, const char *&failName) {
+  Header h;
+  if (Status st = openHeader(rec, h, failName); st != Status::Ok) {
+    return st;
+  }
+  return wholeRecord(rec, h, out, failName);
+}
+
+// ------------------------------------------------------------ writing
+
+uint8_t *putHeader(uint8_t *p, uint8_t id, size_t contentLen) {
+  *p++ = id;
+  const size_t n = lengthOctets(contentLen);
+  if (n == 1) {
+    *p++ = uint8_t(contentLen);
+    return p;
+  }
+  *p++ = uint8_t(0x80 | (n - 1));
+  for (size_t i = n - 1; i > 0; --i) {
+    *p++ = uint8_t(contentLen >> (8 * (i - 1)));
+  }
+  return p;
+}
+
+Status newRecord(size_t size, uint32_t tag, AnyBuf *&out) {
+  auto *rec = reinterpret_cast<AnyBuf *>(RY_ALLOC(sizeof(AnyBuf)));
+  if (rec == nullptr) {
+    return Status::Memory;
+  }
+  *rec = AnyBuf{};
+  rec->reserved = 2;
+  rec->tag = tag;
+  if (size != 0) {
+    rec->data = RY_ALLOC(size);
+    if (rec->data == nullptr) {
+      MOSK_Free(rec);
+      return Status::Memory;
+    }
+    rec->length = uint32_t(size);
+  }
+  out = rec;
+  return Status::Ok;
+}
+
+Status newRecordCopy(std::span<const uint8_t> bytes, uint32_t tag, AnyBuf *&out) {
+  AnyBuf *rec = nullptr;
+  if (Status st = newRecord(bytes.size(), tag, rec); st != Status::Ok) {
+    return st;
+  }
+  if (!bytes.empty()) {
+    std::memcpy(rec->data, bytes.data(), bytes.size());
+  }
+  out = rec;
+  return Status::Ok;
+}
+
+Status newElement(uint8_t id, std::span<const uint8_t> content, AnyBuf *&out) {
+  if (content.size() > kMaxContent) {
+    return Status::InvalidLength;
+  }
+  AnyBuf *rec = nullptr;
+  if (Status st = newRecord(elementSize(content.size()), tagOf(id), rec); st != Status::Ok) {
+    return st;
+  }
+  uint8_t *p = putHeader(rec->data, id, content.size());
+  if (!content.empty()) {
+    std::memcpy(p, content.data(), content.size());
+  }
+  out = rec;
+  return Status::Ok;
+}
+
+Status splitChildren(std::span<const uint8_t> content, AnyBuf *&first, const char *&failName) {
+  RecordChain children;
+  DerReader reader(content);
+  while (!reader.atEnd()) {
+    Tlv child;
+    if (Status st = reader.next(child, failName); st != Status::Ok) {
+      return st;
+    }
+    AnyBuf *rec = nullptr;
+    if (Status st = newRecordCopy(child.whole, child.tag(), rec); st != Status::Ok) {
+      failName = "MOSK_Malloc";
+      return st;
+    }
+    children.append(rec);
+  }
+  first = children.release();
+  return Status::Ok;
+}
+
+Status joinChain(uint8_t id, const AnyBuf *first, AnyBuf *&out) {
+  // Measure first (checked sum), allocate once, then fill.
+  uint64_t content = 0;
+  for (const AnyBuf *p = first; p != nullptr; p = p->next) {
+    if (!recordUsable(p)) {
+      return RY_FAILED(Status::Memory, "Pointer is NULL");
+    }
+    content += p->length;
+    if (content > kMaxContent) {
+      return RY_FAILED(Status::InvalidLength, "RyAsn1_Low_Count_LengthOfSize");
+    }
+  }
+  AnyBuf *rec = nullptr;
+  if (newRecord(elementSize(content), tagOf(id), rec) != Status::Ok) {
+    return RY_NO_MEMORY();
+  }
+  uint8_t *p = putHeader(rec->data, id, content);
+  for (const AnyBuf *c = first; c != nullptr; c = c->next) {
+    if (c->length != 0) {
+      std::memcpy(p, c->data, c->length);
+      p += c->length;
+    }
+  }
+  out = rec;
+  return Status::Ok;
+}
+
+namespace {
+
+// ------------------------------------------- the tag/length layer proper
+
+// Allocates the encoded record for `value` under `id` with the header and
+// the extra leading content octet written; `content` is where the value's
+// bytes go.
+Status lowWriteTagAndLength(const AnyBuf *value, uint8_t id, AnyBuf *&out, uint8_t *&content) {
+  if (!recordUsable(value)) {
+    return RY_FAILED(Status::Memory, "Pointer is NULL");
+  }
+  if ((id & 0x1F) == 0x1F) {
+    return RY_FAILED(Status::TagNotMatch, "RYCERT_TagNotMatchErr");
+  }
+  const bool bitString = id == kIdBitString;
+  if (bitString && value->unusedBits > 7) {
+    return RY_FAILED(Status::InvalidLength, "unusedBits > 7");
+  }
+  // An INTEGER whose first octet has bit 7 set gets a 0x00 so that it
+  // stays non-negative (X.690 8.3.2).
+  const bool pad = id == kIdInteger && value->length != 0 && (value->data[0] & 0x80) != 0;
+  const uint64_t contentLen = uint64_t(value->length) + (bitString ? 1 : 0) + (pad ? 1 : 0);
+  if (contentLen > kMaxContent) {
+    return RY_FAILED(Status::InvalidLength, "RyAsn1_Low_Count_LengthOfSize");
+  }
+  AnyBuf *rec = nullptr;
+  if (newRecord(elementSize(contentLen), tagOf(id), rec) != Status::Ok) {
+    return RY_NO_MEMORY();
+  }
+  uint8_t *p = putHeader(rec->data, id, contentLen);
+  if (bitString) {
+    rec->unusedBits = value->unusedBits;
+    *p++ = uint8_t(value->unusedBits);
+  }
+  if (pad) {
+    *p++ = 0x00;
+  }
+  out = rec;
+  content = p;
+  return Status::Ok;
+}
+
+// Reads the element of `enc` into a new value record with an unfilled
+// block; `src` is what belongs in it.
+Status lowReadTagAndLength(const AnyBuf *enc, AnyBuf *&out, std::span<const uint8_t> &src) {
+  const char *failName = nullptr;
+  Tlv tlv;
+  if (Status st = openRecord(enc, tlv, failName); st != Status::Ok) {
+    return RY_FAILED(st, failName);
+  }
+  std::span<const uint8_t> content = tlv.content;
+  uint32_t unusedBits = 0;
+  if (enc->tag == 3) {
+    // BIT STRING: the unused-bits octet is not part of the value; the
+    // count travels in the record.
+    if (content.empty()) {
+      return RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr");
+    }
+    unusedBits = enc->unusedBits;
+    content = content.subspan(1);
+  }
+  if (tlv.tag() == 2 && content.size() >= 2 && content[0] == 0x00 && (content[1] & 0x80) != 0) {
+    content = content.subspan(1);
+  }
+  AnyBuf *rec = nullptr;
+  if (newRecord(content.size(), tlv.tag(), rec) != Status::Ok) {
+    return RY_NO_MEMORY();
+  }
+  rec->unusedBits = unusedBits;
+  out = rec;
+  src = content;
+  return Status::Ok;
+}
+
+// One primitive writer: header, then the value's bytes.
+Status writePrimitive(uint8_t id, const AnyBuf *value, AnyBuf **out) {
+  if (out == nullptr) {
+    return RY_FAILED(Status::Memory, "Pointer is NULL");
+  }
+  AnyBuf *rec = nullptr;
+  uint8_t *p = nullptr;
+  if (Status st = lowWriteTagAndLength(value, id, rec, p); st != Status::Ok) {
+    return RY_FAILED(st, "RyAsn1_Low_WriteTagAndLength");
+  }
+  if (value->length != 0) {
+    std::memcpy(p, value->data, value->length);
+  }
+  *out = rec;
+  return Status::Ok;
+}
+
+// One primitive reader: a value record of the content.
+Status readPrimitive(const AnyBuf *enc, AnyBuf *&out) {
+  AnyBuf *rec = nullptr;
+  std::span<const uint8_t> src;
+  if (Status st = lowReadTagAndLength(enc, rec, src); st != Status::Ok) {
+    return RY_FAILED(st, "RyAsn1_Low_ReadTagAndLength");
+  }
+  if (!src.empty()) {
+    std::memcpy(rec->data, src.data(), src.size());
+  }
+  out = rec;
+  return Status::Ok;
+}
+
+Status readPrimitiveOut(const AnyBuf *enc, AnyBuf **out) {
+  if (out == nullptr) {
+    return RY_FAILED(Status::Memory, "Pointer is NULL");
+  }
+  AnyBuf *rec = nullptr;
+  if (Status st = readPrimitive(enc, rec); st != Status::Ok) {
+    return st;
+  }
+  *out = rec;
+  return Status::Ok;
+}
+
+// Shortest non-negative INTEGER content of v (X.690 8.3.2): 1 to 5 octets.
+size_t intContent(uint32_t v, uint8_t out[5]) {
+  uint8_t be[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+  size_t skip = 0;
+  while (skip < 3 && be[skip] == 0) {
+    ++skip;
+  }
+  size_t n = 0;
+  if (be[skip] & 0x80) {
+    out[n++] = 0x00;
+  }
+  for (size_t i = skip; i < 4; ++i) {
+    out[n++] = be[i];
+  }
+  return n;
+}
+
+// INTEGER content folded big-endian into 32 bits; a sign-only 0x00 dropped.
+uint32_t foldInt(std::span<const uint8_t> content) {
+  if (content.size() >= 2 && content[0] == 0x00) {
+    content = content.subspan(1);
+  }
+  uint32_t v = 0;
+  for (uint8_t b : content) {
+    v = (v << 8) | b;
+  }
+  return v;
+}
+
+Status allocU32(uint32_t value, uint32_t **out) {
+  auto *p = reinterpret_cast<uint32_t *>(RY_ALLOC(sizeof(uint32_t)));
+  if (p == nullptr) {
+    return Status::Memory;
+  }
+  *p = value;
+  *out = p;
+  return Status::Ok;
+}
+
+// Two result words in two blocks; the first is released when the second
+// cannot be had.
+Status allocPair(uint32_t a, uint32_t b, uint32_t **outA, uint32_t **outB) {
+  uint32_t *pa = nullptr;
+  uint32_t *pb = nullptr;
+  if (allocU32(a, &pa) != Status::Ok) {
+    return RY_NO_MEMORY();
+  }
+  if (allocU32(b, &pb) != Status::Ok) {
+    MOSK_Free(pa);
+    return RY_NO_MEMORY();
+  }
+  *outA = pa;
+  *outB = pb;
+  return Status::Ok;
+}
+
+// Reads a SEQUENCE or SET record into its children.
+Status readConstructed(const AnyBuf *enc, uint8_t expect, const char *tagFail, AnyBuf **first) {
+  if (first == nullptr) {
+    return RY_FAILED(Status::Memory, "Pointer is NULL");
+  }
+  const char *failName = nullptr;
+  Header h;
+  if (Status st = openHeader(enc, h, failName); st != Status::Ok) {
+    return RY_FAILED(st, st == Status::LengthNotEqual ? "RYCERT_LengthNotEqualErr" : failName);
+  }
+  if (h.id != expect) {
+    return RY_FAILED(Status::TagNotMatch, tagFail);
+  }
+  Tlv tlv;
+  if (Status st = wholeRecord(enc, h, tlv, failName); st != Status::Ok) {
+    return RY_FAILED(st, "RYCERT_LengthNotEqualErr");
+  }
+  AnyBuf *children = nullptr;
+  if (Status st = splitChildren(tlv.content, children, failName); st != Status::Ok) {
+    return RY_FAILED(st, failName);
+  }
+  *first = children;
+  return Status::Ok;
+}
+
+Status writeConstructed(uint8_t id, const AnyBuf *first, AnyBuf **out) {
+  if (out == nullptr) {
+    return RY_FAILED(Status::Memory, "Pointer is NULL");
+  }
+  AnyBuf *rec = nullptr;
+  if (Status st = joinChain(id, first, rec); st != Status::Ok) {
+    return st;
+  }
+  *out = rec;
+  return Status::Ok;
+}
+
+}  // namespace
+}  // namespace rycert2
+
+using namespace rycert2;
+
+extern "C" {
+
+// ------------------------------------------------- tag and length layer
+
+RYCERT_API uint32_t RyAsn1_Low_CreateAnyBuf(AnyBuf **out) {
+  if (out == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  AnyBuf *rec = nullptr;
+  if (newRecord(0, 0, rec) != Status::Ok) {
+    return code(RY_NO_MEMORY());
+  }
+  *out = rec;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_Low_WriteTagAndLength(const AnyBuf *value, uint8_t id, AnyBuf **out,
+                                                 uint8_t **content) {
+  if (out == nullptr || content == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  AnyBuf *rec = nullptr;
+  uint8_t *p = nullptr;
+  if (Status st = lowWriteTagAndLength(value, id, rec, p); st != Status::Ok) {
+    return code(st);
+  }
+  *out = rec;
+  *content = p;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_Low_ReadTagAndLength(const AnyBuf *encoded, uint8_t **cursor,
+                                                AnyBuf **out, uint8_t **content) {
+  if (cursor == nullptr || out == nullptr || content == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  // The element starts where the record does; any other cursor cannot
+  // describe a record-sized element.
+  if (encoded != nullptr && *cursor != encoded->data) {
+    return code(RY_FAILED(Status::LengthNotEqual, "Length not Equal"));
+  }
+  AnyBuf *rec = nullptr;
+  std::span<const uint8_t> src;
+  if (Status st = lowReadTagAndLength(encoded, rec, src); st != Status::Ok) {
+    return code(st);
+  }
+  *cursor = const_cast<uint8_t *>(src.data() != nullptr ? src.data() : encoded->data);
+  *out = rec;
+  *content = rec->data;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_Low_GetTagInfo(uint8_t **cursor, uint32_t **tag, uint32_t **tagSize) {
+  if (cursor == nullptr || *cursor == nullptr || tag == nullptr || tagSize == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const uint8_t id = **cursor;
+  if ((id & 0x1F) == 0x1F) {
+    return code(RY_FAILED(Status::TagNotMatch, "RYCERT_TagNotMatchErr"));
+  }
+  if (Status st = allocPair(tagOf(id), 1, tag, tagSize); st != Status::Ok) {
+    return code(st);
+  }
+  *cursor += 1;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_Low_GetLengthInfo(uint8_t **cursor, uint32_t **length,
+                                             uint32_t **lengthSize) {
+  if (cursor == nullptr || *cursor == nullptr || length == nullptr || lengthSize == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const uint8_t *p = *cursor;
+  uint32_t len = p[0];
+  uint32_t size = 1;
+  if (p[0] & 0x80) {
+    const uint32_t n = p[0] & 0x7F;
+    if (n == 0 || n > 4) {
+      return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo"));
+    }
+    len = 0;
+    for (uint32_t i = 1; i <= n; ++i) {
+      len = (len << 8) | p[i];
+    }
+    size = n + 1;
+  }
+  if (Status st = allocPair(len, size, length, lengthSize); st != Status::Ok) {
+    return code(st);
+  }
+  *cursor += size;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_GetCertLength(const uint8_t *der, uint32_t *totalLength) {
+  if (der == nullptr || totalLength == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  // parseHeader reads octet by octet and stops as soon as it knows the
+  // answer: at most six octets of the caller's element.
+  Header h;
+  switch (parseHeader(std::span<const uint8_t>(der, 6), h)) {
+    case HeaderFault::MultiOctetId:
+      return code(RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_GetTagInfo"));
+    case HeaderFault::BadLength:
+    case HeaderFault::Truncated:
+      return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo"));
+    case HeaderFault::None:
+      break;
+  }
+  const uint64_t total = uint64_t(h.headerLen) + h.contentLen;
+  if (total > 0xFFFFFFFFu) {
+    return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo"));
+  }
+  *totalLength = uint32_t(total);
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_GetLengthInfo(const uint8_t *cursor, uint32_t *length,
+                                         uint32_t *lengthSize) {
+  if (cursor == nullptr || length == nullptr || lengthSize == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  Header h;
+  switch (parseHeader(std::span<const uint8_t>(cursor, 6), h)) {
+    case HeaderFault::MultiOctetId:
+      return code(RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_GetTagInfo"));
+    case HeaderFault::BadLength:
+    case HeaderFault::Truncated:
+      return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo"));
+    case HeaderFault::None:
+      break;
+  }
+  *length = uint32_t(h.contentLen);
+  *lengthSize = uint32_t(h.headerLen - 1);
+  return RYCERT_OK;
+}
+
+// ------------------------------------------------------ primitive values
+
+#define RY_PRIMITIVE_PAIR(Name, id)                                               \
+  RYCERT_API uint32_t RyAsn1_Write##Name(const AnyBuf *value, AnyBuf **out) {    \
+    return code(writePrimitive((id), value, out));                                \
+  }                                                                               \
+  RYCERT_API uint32_t RyAsn1_Read##Name(const AnyBuf *encoded, AnyBuf **out) {   \
+    return code(readPrimitiveOut(encoded, out));                                  \
+  }
+
+RY_PRIMITIVE_PAIR(OctetString, kIdOctetString)
+RY_PRIMITIVE_PAIR(BitString, kIdBitString)
+RY_PRIMITIVE_PAIR(Enumerated, kIdEnumerated)
+RY_PRIMITIVE_PAIR(CharString, kIdPrintableString)
+RY_PRIMITIVE_PAIR(Ia5String, kIdIa5String)
+RY_PRIMITIVE_PAIR(BmpString, kIdBmpString)
+#undef RY_PRIMITIVE_PAIR
+
+RYCERT_API uint32_t RyAsn1_WriteIntegerArray(const AnyBuf *value, AnyBuf **out) {
+  return code(writePrimitive(kIdInteger, value, out));
+}
+
+RYCERT_API uint32_t RyAsn1_ReadIntegerArray(const AnyBuf *encoded, AnyBuf *out) {
+  if (out == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  AnyBuf *rec = nullptr;
+  if (Status st = readPrimitive(encoded, rec); st != Status::Ok) {
+    return code(st);
+  }
+  // The caller's record takes the fields of the record read and its block.
+  *out = *rec;
+  rec->data = nullptr;
+  MOSK_Free(rec);
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_WritePrintableString(const AnyBuf *value, AnyBuf **out) {
+  if (value != nullptr && value->tag == 30) {
+    if (Status st = writePrimitive(kIdBmpString, value, out); st != Status::Ok) {
+      return code(RY_FAILED(st, "RyAsn1_WriteBmpString"));
+    }
+    return RYCERT_OK;
+  }
+  if (Status st = writePrimitive(kIdPrintableString, value, out); st != Status::Ok) {
+    return code(RY_FAILED(st, "RyAsn1_WriteCharString"));
+  }
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_ReadPrintableString(const AnyBuf *encoded, AnyBuf **out) {
+  return code(readPrimitiveOut(encoded, out));
+}
+
+RYCERT_API uint32_t RyAsn1_Low_IntToChar(uint32_t value, uint8_t **octets, uint32_t **count) {
+  if (octets == nullptr || count == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  uint8_t tmp[5];
+  const size_t n = intContent(value, tmp);
+  Block block(RY_ALLOC(n));
+  if (!block) {
+    return code(RY_NO_MEMORY());
+  }
+  std::memcpy(block.get(), tmp, n);
+  uint32_t *cnt = nullptr;
+  if (allocU32(uint32_t(n), &cnt) != Status::Ok) {
+    return code(RY_NO_MEMORY());
+  }
+  *octets = block.release();
+  *count = cnt;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_Low_CharToInt(const uint8_t *content, uint32_t length,
+                                         uint32_t **value) {
+  if (value == nullptr || (content == nullptr && length != 0)) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const uint32_t v = foldInt({content, length});
+  if (allocU32(v, value) != Status::Ok) {
+    return code(RY_NO_MEMORY());
+  }
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_WriteInteger(uint32_t value, AnyBuf **out) {
+  if (out == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  uint8_t tmp[5];
+  const size_t n = intContent(value, tmp);
+  AnyBuf *rec = nullptr;
+  if (newElement(kIdInteger, {tmp, n}, rec) != Status::Ok) {
+    RY_NO_MEMORY();
+    return code(RY_FAILED(Status::Memory, "RyAsn1_Low_IntToChar"));
+  }
+  *out = rec;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_ReadInteger(const AnyBuf *encoded, uint32_t *value) {
+  if (value == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const char *failName = nullptr;
+  Tlv tlv;
+  if (Status st = openRecord(encoded, tlv, failName); st != Status::Ok) {
+    return code(RY_FAILED(st, failName));
+  }
+  // X.690 8.3.1: an INTEGER has at least one content octet.
+  if (tlv.content.empty()) {
+    return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_CharToInt"));
+  }
+  *value = foldInt(tlv.content);
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_WriteBoolean(const uint8_t *value, AnyBuf **out) {
+  if (value == nullptr || out == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  AnyBuf *rec = nullptr;
+  if (newElement(kIdBoolean, {value, 1}, rec) != Status::Ok) {
+    return code(RY_NO_MEMORY());
+  }
+  *out = rec;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_ReadBoolean(const AnyBuf *encoded, uint8_t *value) {
+  if (value == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const char *failName = nullptr;
+  Tlv tlv;
+  if (Status st = openRecord(encoded, tlv, failName); st != Status::Ok) {
+    return code(RY_FAILED(st, failName));
+  }
+  // X.690 8.2.1: exactly one content octet.
+  if (tlv.content.size() != 1) {
+    return code(RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr"));
+  }
+  *value = tlv.content[0];
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_WriteNull(AnyBuf **out) {
+  if (out == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  AnyBuf *rec = nullptr;
+  if (newElement(kIdNull, {}, rec) != Status::Ok) {
+    return code(RY_NO_MEMORY());
+  }
+  *out = rec;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_WriteObjectId(const OidBuf *oid, AnyBuf **out) {
+  if (oid == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  return code(writePrimitive(kIdOid, &oid->oid, out));
+}
+
+RYCERT_API uint32_t RyAsn1_ReadObjectId(const AnyBuf *encoded, OidBuf **out) {
+  if (out == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  std::unique_ptr<OidBuf, MoskDeleter> oid(reinterpret_cast<OidBuf *>(RY_ALLOC(sizeof(OidBuf))));
+  if (!oid) {
+    return code(RY_NO_MEMORY());
+  }
+  AnyBuf *rec = nullptr;
+  if (Status st = readPrimitive(encoded, rec); st != Status::Ok) {
+    return code(st);
+  }
+  // X.690 8.19.2: an OBJECT IDENTIFIER has at least one subidentifier.
+  if (rec->length == 0) {
+    freeChain(rec);
+    return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_ReadTagAndLength"));
+  }
+  oid->id = 0;
+  oid->oid = *rec;
+  MOSK_Free(rec);
+  *out = oid.release();
+  return RYCERT_OK;
+}
+
+// ---------------------------------------------------- constructed values
+
+RYCERT_API uint32_t RyAsn1_WriteSequence(const AnyBuf *first, AnyBuf **out) {
+  return code(writeConstructed(kIdSequence, first, out));
+}
+
+RYCERT_API uint32_t RyAsn1_WriteSet(const AnyBuf *first, AnyBuf **out) {
+  return code(writeConstructed(kIdSet, first, out));
+}
+
+RYCERT_API uint32_t RyAsn1_ReadSequence(const AnyBuf *encoded, AnyBuf **first) {
+  return code(readConstructed(encoded, kIdSequence, "TAG != RY_DER_ID_SEQUENCE", first));
+}
+
+RYCERT_API uint32_t RyAsn1_ReadSet(const AnyBuf *encoded, AnyBuf **first) {
+  return code(readConstructed(encoded, kIdSet, "TAG != RY_DER_ID_SET", first));
+}
+
+RYCERT_API uint32_t RyAsn1_WriteExplicit(const AnyBuf *inner, uint32_t n, AnyBuf **out) {
+  if (out == nullptr || !recordUsable(inner)) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  if (n > 30) {
+    return code(RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_WriteTagAndLength"));
+  }
+  AnyBuf *rec = nullptr;
+  if (Status st = newElement(uint8_t(0xA0 | n), bytesOf(*inner), rec); st != Status::Ok) {
+    if (st == Status::Memory) {
+      RY_NO_MEMORY();
+    }
+    return code(RY_FAILED(st, "RyAsn1_Low_WriteTagAndLength"));
+  }
+  *out = rec;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_ReadExplicit(const AnyBuf *encoded, AnyBuf **out, uint32_t *id) {
+  if (out == nullptr || id == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const char *failName = nullptr;
+  Tlv tlv;
+  if (Status st = openRecord(encoded, tlv, failName); st != Status::Ok) {
+    RY_FAILED(st, failName);
+    return code(RY_FAILED(st, "RyAsn1_Low_ReadTagAndLength"));
+  }
+  // An explicit tag wraps exactly one complete element (X.690 8.14.2).
+  DerReader inner(tlv.content);
+  Tlv one;
+  if (Status st = inner.next(one, failName); st != Status::Ok || !inner.atEnd()) {
+    return code(RY_FAILED(st != Status::Ok ? st : Status::InvalidLength,
+                          st != Status::Ok ? failName : "lTotalLength != 0"));
+  }
+  AnyBuf *rec = nullptr;
+  if (newRecordCopy(one.whole, tlv.id, rec) != Status::Ok) {
+    RY_NO_MEMORY();
+    return code(RY_FAILED(Status::Memory, "RyAsn1_Low_ReadTagAndLength"));
+  }
+  *out = rec;
+  *id = tlv.id;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_WriteImplicit(const AnyBuf *inner, uint32_t n, AnyBuf **out) {
+  if (out == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  if (n > 30) {
+    return code(RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_WriteTagAndLength"));
+  }
+  const char *failName = nullptr;
+  Tlv tlv;
+  if (Status st = openRecord(inner, tlv, failName); st != Status::Ok) {
+    RY_FAILED(st, failName);
+    return code(RY_FAILED(st, "RyAsn1_Low_ReadTagAndLength"));
+  }
+  // The new identifier keeps the underlying encoding's form (X.690 8.14.3):
+  // constructed for SEQUENCE, SET and other constructed values.
+  const uint8_t id = uint8_t((tlv.constructed() ? 0xA0 : 0x80) | n);
+  AnyBuf *rec = nullptr;
+  if (newElement(id, tlv.content, rec) != Status::Ok) {
+    RY_NO_MEMORY();
+    return code(RY_FAILED(Status::Memory, "RyAsn1_Low_WriteTagAndLength"));
+  }
+  *out = rec;
+  return RYCERT_OK;
+}
+
+RYCERT_API uint32_t RyAsn1_ReadImplicit(const AnyBuf *encoded, AnyBuf **out, uint32_t *n) {
+  if (out == nullptr || n == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const char *failName = nullptr;
+  Tlv tlv;
+  if (Status st = openRecord(encoded, tlv, failName); st != Status::Ok) {
+    return code(RY_FAILED(st, st == Status::LengthNotEqual ? "RYCERT_LengthNotEqualErr"
+                                                           : failName));
+  }
+  AnyBuf *result = nullptr;
+  if (!tlv.constructed()) {
+    if (newRecordCopy(tlv.content, tlv.id, result) != Status::Ok) {
+      return code(RY_NO_MEMORY());
+    }
+  } else if (Status st = splitChildren(tlv.content, result, failName); st != Status::Ok) {
+    return code(RY_FAILED(st, failName));
+  }
+  *out = result;
+  *n = tlv.id & 0x1Fu;
+  return RYCERT_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,289 @@
+// RSA key encoding: fixed key records <-> PKCS#1 DER, the import wrapping,
+// and subjectPublicKeyInfo decoding.
+//
+//   RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }
+//   RSAPrivateKey ::= SEQUENCE { version INTEGER, modulus, publicExponent,
+//       privateExponent, prime1, prime2, exponent1, exponent2,
+//       coefficient }                                  (RFC 8017 A.1)
+#include <cstring>
+
+#include "ry_asn2.h"
+#include "ry_oids.h"
+
+namespace rycert2 {
+namespace {
+constexpr char kSrcFile[] = "ry_ext";
+
+using Field = std::span<const uint8_t>;
+using MutField = std::span<uint8_t>;
+
+// The significant bytes of a right-aligned big-endian field.
+Field significant(Field f) {
+  size_t skip = 0;
+  while (skip < f.size() && f[skip] == 0) {
+    ++skip;
+  }
+  return f.subspan(skip);
+}
+
+// INTEGER content size of a magnitude: a 0x00 in front when bit 7 is set.
+size_t integerContent(Field mag) { return mag.size() + ((mag[0] & 0x80) ? 1 : 0); }
+
+// Encodes SEQUENCE { [INTEGER 0,] fields... } straight into `out` (or only
+// measures it): no intermediate records.
+template <size_t N>
+Status encodeKey(const Field (&fields)[N], bool withVersion, uint8_t *out, uint32_t *outLen) {
+  Field mags[N];
+  uint64_t content = withVersion ? 3 : 0;  // 02 01 00
+  for (size_t i = 0; i < N; ++i) {
+    mags[i] = significant(fields[i]);
+    if (mags[i].empty()) {
+      return RY_FAILED(Status::Memory, "key field is zero");
+    }
+    content += elementSize(integerContent(mags[i]));
+  }
+  const uint64_t total = elementSize(content);
+  if (out != nullptr) {
+    uint8_t *p = putHeader(out, kIdSequence, size_t(content));
+    if (withVersion) {
+      *p++ = kIdInteger;
+      *p++ = 0x01;
+      *p++ = 0x00;
+    }
+    for (size_t i = 0; i < N; ++i) {
+      p = putHeader(p, kIdInteger, integerContent(mags[i]));
+      if (mags[i][0] & 0x80) {
+        *p++ = 0x00;
+      }
+      std::memcpy(p, mags[i].data(), mags[i].size());
+      p += mags[i].size();
+    }
+  }
+  *outLen = uint32_t(total);
+  return Status::Ok;
+}
+
+// Decodes the INTEGERs of a key SEQUENCE into right-aligned fields.
+template <size_t N>
+Status decodeKey(const uint8_t *der, int32_t derLen, bool withVersion, const MutField (&fields)[N]) {
+  if (derLen <= 0) {
+    return RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr");
+  }
+  for (const MutField &f : fields) {
+    std::memset(f.data(), 0, f.size());
+  }
+  const char *failName = nullptr;
+  DerReader top({der, size_t(derLen)});
+  Tlv seq;
+  if (Status st = top.next(seq, failName); st != Status::Ok) {
+    RY_FAILED(st, failName);
+    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  }
+  if (seq.id != kIdSequence) {
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
+  }
+  if (!top.atEnd()) {
+    return RY_FAILED(Status::LengthNotEqual, "RYCERT_LengthNotEqualErr");
+  }
+  DerReader elems(seq.content);
+  Tlv e;
+  if (withVersion) {
+    if (elems.atEnd()) {
+      return RY_FAILED(Status::KeyElementMissing, "RYCERT_KeyElementMissingErr");
+    }
+    if (Status st = elems.next(e, failName); st != Status::Ok) {
+      return RY_FAILED(st, failName);
+    }
+  }
+  for (const MutField &f : fields) {
+    if (elems.atEnd()) {
+      return RY_FAILED(Status::KeyElementMissing, "RYCERT_KeyElementMissingErr");
+    }
+    if (Status st = elems.next(e, failName); st != Status::Ok) {
+      return RY_FAILED(st, failName);
+    }
+    if (e.id != kIdInteger) {
+      return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadIntegerArray");
+    }
+    if (e.content.empty()) {
+      return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadIntegerArray");
+    }
+    const Field mag = significant(e.content);
+    if (mag.size() > f.size()) {
+      return RY_FAILED(Status::InvalidLength, "INTEGER longer than its field");
+    }
+    if (!mag.empty()) {
+      std::memcpy(f.data() + f.size() - mag.size(), mag.data(), mag.size());
+    }
+  }
+  // Elements after the last field (multi-prime extensions) are not kept.
+  return Status::Ok;
+}
+
+// Takes a subjectPublicKeyInfo apart (RFC 5280 4.1.2.7):
+//   SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier,
+//                                       subjectPublicKey BIT STRING }
+//   AlgorithmIdentifier ::= SEQUENCE { algorithm OBJECT IDENTIFIER,
+//                                      parameters ANY OPTIONAL }
+Status decodePubKey(const AnyBuf *enc, PubKeyInfo &info) {
+  const char *failName = nullptr;
+  Tlv spki;
+  if (Status st = openRecord(enc, spki, failName); st != Status::Ok) {
+    RY_FAILED(st, failName);
+    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  }
+  if (spki.id != kIdSequence) {
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
+  }
+  DerReader parts(spki.content);
+  Tlv alg;
+  Tlv bits;
+  if (Status st = parts.next(alg, failName); st != Status::Ok) {
+    RY_FAILED(st, failName);
+    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  }
+  if (Status st = parts.next(bits, failName); st != Status::Ok) {
+    RY_FAILED(st, failName);
+    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  }
+  if (!parts.atEnd() || alg.id != kIdSequence) {
+    return RY_FAILED(parts.atEnd() ? Status::TagNotMatch : Status::InvalidLength,
+                     "RyAsn1_ReadSequence");
+  }
+  DerReader algParts(alg.content);
+  Tlv oidElem;
+  if (Status st = algParts.next(oidElem, failName); st != Status::Ok) {
+    RY_FAILED(st, failName);
+    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  }
+  if (oidElem.id != kIdOid || oidElem.content.empty()) {
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadObjectId");
+  }
+  // Parameters, when present, must at least be one well-formed element.
+  while (!algParts.atEnd()) {
+    Tlv param;
+    if (Status st = algParts.next(param, failName); st != Status::Ok) {
+      RY_FAILED(st, failName);
+      return RY_FAILED(st, "RyAsn1_ReadSequence");
+    }
+  }
+  if (bits.id != kIdBitString || bits.content.empty() || bits.content[0] > 7) {
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadBitString");
+  }
+  AnyBuf algorithm{};
+  AnyBuf key{};
+  EmbeddedGuard algGuard(algorithm);
+  EmbeddedGuard keyGuard(key);
+  const AnyBuf algView{const_cast<uint8_t *>(oidElem.whole.data()), uint32_t(oidElem.whole.size()),
+                       0, 2, oidElem.tag(), nullptr, nullptr};
+  if (Status st = copyInto(algorithm, algView); st != Status::Ok) {
+    return RY_FAILED(st, "Hx_CopyAnybuf");
+  }
+  const auto keyBytes = bits.content.subspan(1);
+  const AnyBuf keyView{const_cast<uint8_t *>(keyBytes.data()), uint32_t(keyBytes.size()),
+                       bits.content[0], 2, bits.tag(), nullptr, nullptr};
+  if (Status st = copyInto(key, keyView); st != Status::Ok) {
+    return RY_FAILED(st, "RyAsn1_ReadBitString");
+  }
+  info.algorithm = algorithm;
+  info.key = key;
+  algGuard.release();
+  keyGuard.release();
+  return Status::Ok;
+}
+
+// Wraps an RSAPrivateKey for import:
+//   SEQUENCE { INTEGER 1, OBJECT IDENTIFIER rsaEncryption, OCTET STRING key }
+// The OID stands directly in the SEQUENCE, as the token's import expects.
+Status wrapPkcs1(std::span<const uint8_t> key, uint8_t *out, uint32_t *outLen) {
+  const uint64_t content =
+      3 + elementSize(sizeof oid::kRsaEncryption) + elementSize(key.size());
+  const uint64_t total = elementSize(content);
+  if (total > 0xFFFFFFFFu) {
+    return RY_FAILED(Status::InvalidLength, "RyAsn1_WriteOctetString");
+  }
+  if (out != nullptr) {
+    uint8_t *p = putHeader(out, kIdSequence, size_t(content));
+    *p++ = kIdInteger;
+    *p++ = 0x01;
+    *p++ = 0x01;
+    p = putHeader(p, kIdOid, sizeof oid::kRsaEncryption);
+    std::memcpy(p, oid::kRsaEncryption, sizeof oid::kRsaEncryption);
+    p += sizeof oid::kRsaEncryption;
+    p = putHeader(p, kIdOctetString, key.size());
+    std::memcpy(p, key.data(), key.size());
+  }
+  *outLen = uint32_t(total);
+  return Status::Ok;
+}
+
+}  // namespace
+}  // namespace rycert2
+
+using namespace rycert2;
+
+extern "C" {
+
+RYCERT_API uint32_t Ry_Encode_PublicKey(const RyRsaPublicKey *key, uint8_t *out,
+                                        uint32_t *outLen) {
+  RY_LOG("======>", "Ry_Encode_PublicKey");
+  if (key == nullptr || outLen == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const Field fields[] = {key->modulus, key->publicExponent};
+  return code(encodeKey(fields, false, out, outLen));
+}
+
+RYCERT_API uint32_t Ry_Encode_PrivateKey(const RyRsaPrivateKey *key, uint8_t *out,
+                                         uint32_t *outLen) {
+  RY_LOG("======>", "Ry_Encode_PrivateKey");
+  if (key == nullptr || outLen == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const Field fields[] = {key->modulus, key->publicExponent, key->privateExponent,
+                          key->prime1,  key->prime2,         key->exponent1,
+                          key->exponent2, key->coefficient};
+  return code(encodeKey(fields, true, out, outLen));
+}
+
+RYCERT_API uint32_t Ry_Decode_PublicKey(RyRsaPublicKey *key, const uint8_t *der, int32_t derLen) {
+  RY_LOG("======>", "Ry_Decode_PublicKey");
+  if (key == nullptr || der == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const MutField fields[] = {key->modulus, key->publicExponent};
+  return code(decodeKey(der, derLen, false, fields));
+}
+
+RYCERT_API uint32_t Ry_Decode_PrivateKey(RyRsaPrivateKey *key, const uint8_t *der,
+                                         int32_t derLen) {
+  RY_LOG("======>", "Decode PrivateKey;");
+  if (key == nullptr || der == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  const MutField fields[] = {key->modulus, key->publicExponent, key->privateExponent,
+                             key->prime1,  key->prime2,         key->exponent1,
+                             key->exponent2, key->coefficient};
+  return code(decodeKey(der, derLen, true, fields));
+}
+
+RYCERT_API uint32_t Hx_PKCS1to8KEY(const uint8_t *der, uint32_t derLen, uint8_t *out,
+                                   uint32_t *outLen) {
+  RY_LOG("======>", "Ry_PKCS1to8KEY");
+  if (der == nullptr || outLen == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  if (derLen == 0) {
+    return code(RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr"));
+  }
+  return code(wrapPkcs1({der, derLen}, out, outLen));
+}
+
+RYCERT_API uint32_t Hx_DecodePubKey(const AnyBuf *encoded, PubKeyInfo *info) {
+  if (info == nullptr) {
+    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
+  }
+  return code(decodePubKey(encoded, *info));
+}
+
+}  // extern "C"
