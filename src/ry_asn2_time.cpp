@@ -150,6 +150,15 @@ Status readLongTime(const AnyBuf *enc, uint32_t &t) {
     RY_FAILED(st, failName);
     return RY_FAILED(st, "RyAsn1_Low_GetLengthInfo");
   }
+  // Each identifier has its one text form: a four-digit year under the
+  // UTCTime identifier (or the reverse) is refused like any other length.
+  const size_t want = tlv.id == kIdUtcTime           ? kUtcTextLen
+                      : tlv.id == kIdGeneralizedTime ? kGeneralizedTextLen
+                                                     : tlv.content.size();
+  if (tlv.content.size() != want) {
+    RY_FAILED(Status::InvalidTimeEnd, "RYCERT_InvalidTimeEndErr");
+    return RY_FAILED(Status::InvalidTimeEnd, "RyAsn1_Low_CtoITime");
+  }
   if (Status st = textToTime(tlv.content, t, failName); st != Status::Ok) {
     RY_FAILED(st, failName);
     return RY_FAILED(st, "RyAsn1_Low_CtoITime");

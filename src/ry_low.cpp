@@ -16,7 +16,9 @@ void logLine(const char *src, int line, std::string_view prefix, std::string_vie
   size_t n = 0;
   for (std::string_view part : {prefix, name, suffix}) {
     const size_t take = std::min(part.size(), sizeof text - 1 - n);
-    std::memcpy(text + n, part.data(), take);
+    if (take != 0) {
+      std::memcpy(text + n, part.data(), take);
+    }
     n += take;
   }
   text[n] = '\0';
