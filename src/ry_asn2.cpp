@@ -43,6 +43,11 @@ HeaderFault parseHeader(std::span<const uint8_t> in, Header &h) {
   for (size_t i = 0; i < n; ++i) {
     len = (len << 8) | in[2 + i];
   }
+  // X.690 10.1: DER takes the fewest length octets. A longer form would not
+  // re-encode to the same bytes, so it is refused like any other non-DER.
+  if ((n == 1 && len < 0x80) || (n > 1 && in[2] == 0)) {
+    return HeaderFault::BadLength;
+  }
   h.id = id;
   h.headerLen = 2 + n;
   h.contentLen = len;
@@ -445,6 +450,22 @@ Status writeConstructed(uint8_t id, const AnyBuf *first, AnyBuf **out) {
   return Status::Ok;
 }
 
+// The header of an element in a caller's buffer of unstated size.
+// parseHeader reads octet by octet and stops as soon as it knows the
+// answer: at most six octets of the caller's element.
+Status headerAt(const uint8_t *p, Header &h) {
+  switch (parseHeader(std::span<const uint8_t>(p, 6), h)) {
+    case HeaderFault::None:
+      return Status::Ok;
+    case HeaderFault::MultiOctetId:
+      return RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_GetTagInfo");
+    case HeaderFault::BadLength:
+    case HeaderFault::Truncated:
+      break;
+  }
+  return RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo");
+}
+
 }  // namespace
 }  // namespace rycert2
 
@@ -534,6 +555,10 @@ RYCERT_API uint32_t RyAsn1_Low_GetLengthInfo(uint8_t **cursor, uint32_t **length
     for (uint32_t i = 1; i <= n; ++i) {
       len = (len << 8) | p[i];
     }
+    // The fewest length octets only (X.690 10.1), as in parseHeader.
+    if ((n == 1 && len < 0x80) || (n > 1 && p[1] == 0)) {
+      return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo"));
+    }
     size = n + 1;
   }
   if (Status st = allocPair(len, size, length, lengthSize); st != Status::Ok) {
@@ -547,17 +572,9 @@ RYCERT_API uint32_t RyAsn1_GetCertLength(const uint8_t *der, uint32_t *totalLeng
   if (der == nullptr || totalLength == nullptr) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  // parseHeader reads octet by octet and stops as soon as it knows the
-  // answer: at most six octets of the caller's element.
   Header h;
-  switch (parseHeader(std::span<const uint8_t>(der, 6), h)) {
-    case HeaderFault::MultiOctetId:
-      return code(RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_GetTagInfo"));
-    case HeaderFault::BadLength:
-    case HeaderFault::Truncated:
-      return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo"));
-    case HeaderFault::None:
-      break;
+  if (Status st = headerAt(der, h); st != Status::Ok) {
+    return code(st);
   }
   const uint64_t total = uint64_t(h.headerLen) + h.contentLen;
   if (total > 0xFFFFFFFFu) {
@@ -573,14 +590,8 @@ RYCERT_API uint32_t RyAsn1_GetLengthInfo(const uint8_t *cursor, uint32_t *length
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
   Header h;
-  switch (parseHeader(std::span<const uint8_t>(cursor, 6), h)) {
-    case HeaderFault::MultiOctetId:
-      return code(RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_GetTagInfo"));
-    case HeaderFault::BadLength:
-    case HeaderFault::Truncated:
-      return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo"));
-    case HeaderFault::None:
-      break;
+  if (Status st = headerAt(cursor, h); st != Status::Ok) {
+    return code(st);
   }
   *length = uint32_t(h.contentLen);
   *lengthSize = uint32_t(h.headerLen - 1);
