@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""Turns Google Benchmark JSON from rycert_bench into a Markdown report.
+
+Benchmarks are paired by name: BM_<what>/<side>/<args...>, where <side> is
+"ours" for this library and anything else (e.g. "openssl") for a peer.
+Entries that share <what> and <args> form one row per peer. The ratio is
+peer time / our time, so a figure above 1 means we are faster. Times are
+CPU time per iteration; throughput comes from the benchmark's
+bytes_per_second counter where it sets one (MB = 10^6 bytes).
+"""
+import argparse
+import datetime
+import json
+import sys
+
+OURS = "ours"
+TO_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "unknown"
+
+
+def fmt_time(ns):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g} {unit}"
+    return f"{ns:.3g} ns"
+
+
+def fmt_rate(bps):
+    return "" if bps is None else f"{bps / 1e6:,.0f}"
+
+
+def split_name(name):
+    """(what, side, args) for BM_<what>/<side>/<args>; None when unpaired."""
+    parts = name.split("/")
+    if len(parts) < 2:
+        return None
+    return parts[0], parts[1], "/".join(parts[2:])
+
+
+def load(path):
+    with open(path, encoding="utf-8") as f:
+        data = json.load(f)
+    runs = data.get("benchmarks", [])
+    # With repetitions, report the median; otherwise the single run.
+    medians = [b for b in runs if b.get("aggregate_name") == "median"]
+    if medians:
+        runs = medians
+        for b in runs:
+            b["name"] = b.get("run_name", b["name"])
+    else:
+        runs = [b for b in runs if b.get("run_type", "iteration") == "iteration"]
+    return data.get("context", {}), runs
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("json")
+    ap.add_argument("--nproc", default="?")
+    args = ap.parse_args()
+    context, runs = load(args.json)
+
+    rows = {}  # (what, args) -> {side: run}
+    order = []
+    unpaired = []
+    for b in runs:
+        key = split_name(b["name"])
+        if key is None:
+            unpaired.append(b)
+            continue
+        what, side, rest = key
+        if (what, rest) not in rows:
+            rows[(what, rest)] = {}
+            order.append((what, rest))
+        rows[(what, rest)][side] = b
+
+    out = sys.stdout
+    out.write("# Benchmark results\n\n")
+    out.write("Produced by `scripts/bench.sh` (Release build, one run of `rycert_bench`).\n\n")
+    date = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    out.write(f"- Date: {date}\n")
+    out.write(f"- Machine: {cpu_model()}, nproc {args.nproc}")
+    if context.get("mhz_per_cpu"):
+        out.write(f", {context['mhz_per_cpu']} MHz")
+    out.write("\n")
+    if context.get("library_build_type"):
+        out.write(f"- Google Benchmark library build: {context['library_build_type']}\n")
+    out.write("\nTimes are CPU time per operation. Ratio = peer time / our time "
+              "(above 1: we are faster). MB/s counts the binary bytes (the DER or the "
+              "bytes behind the Base64 text), the same on both sides.\n\n")
+    out.write("| Benchmark | Ours | Peer | Peer time | Ratio | Ours MB/s | Peer MB/s |\n")
+    out.write("|---|---:|---|---:|---:|---:|---:|\n")
+    for what, rest in order:
+        sides = rows[(what, rest)]
+        ours = sides.get(OURS)
+        peers = [s for s in sides if s != OURS]
+        label = what + (f"/{rest}" if rest else "")
+        if ours is None or not peers:
+            unpaired.extend(sides.values())
+            continue
+        ours_ns = ours["cpu_time"] * TO_NS[ours["time_unit"]]
+        for peer in peers:
+            p = sides[peer]
+            peer_ns = p["cpu_time"] * TO_NS[p["time_unit"]]
+            ratio = peer_ns / ours_ns if ours_ns > 0 else float("nan")
+            out.write(f"| {label} | {fmt_time(ours_ns)} | {peer} | {fmt_time(peer_ns)} | "
+                      f"{ratio:.2f} | {fmt_rate(ours.get('bytes_per_second'))} | "
+                      f"{fmt_rate(p.get('bytes_per_second'))} |\n")
+    if unpaired:
+        out.write("\nWithout a pair:\n\n")
+        for b in unpaired:
+            ns = b["cpu_time"] * TO_NS[b["time_unit"]]
+            out.write(f"- {b['name']}: {fmt_time(ns)}\n")
+
+
+if __name__ == "__main__":
+    main()
