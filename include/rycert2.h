@@ -367,10 +367,11 @@ RYCERT_API uint32_t Hx_GetDN(AnyBuf *out, RyNameNode **name);
 /* ------------------------------------------------------------------ */
 
 /* Ry_GenerateDN: joins ten components (value, length; a length of 0 or
- * below means absent) as "C=..,O=..,OU=..,CN=..,E=..,S=..,L=..,PA=..,
- * PC=..,Phone=..". Fails when the present lengths add up to more than
- * 1024. *outLen gets the length; out (may be NULL) the bytes, no
- * terminator; it must hold 1061 bytes. */
+ * below means absent, and its value may be NULL) as "C=..,O=..,OU=..,
+ * CN=..,E=..,S=..,L=..,PA=..,PC=..,Phone=..". *outLen gets the length;
+ * out (may be NULL) the bytes, no terminator; it must hold 1061 bytes.
+ * Fails, writing nothing, when the present lengths add up to more than
+ * 1024, a present value is NULL or outLen is NULL. */
 RYCERT_API uint32_t Ry_GenerateDN(const uint8_t *c, int32_t cLen, const uint8_t *o, int32_t oLen,
                                   const uint8_t *ou, int32_t ouLen, const uint8_t *cn,
                                   int32_t cnLen, const uint8_t *e, int32_t eLen,
@@ -380,8 +381,11 @@ RYCERT_API uint32_t Ry_GenerateDN(const uint8_t *c, int32_t cLen, const uint8_t 
                                   uint8_t *out, uint32_t *outLen);
 /* Ry_ParseDN: splits a DN string into the ten components (same order as
  * Ry_GenerateDN). Every length is set (0 when absent); a NULL buffer
- * gets only the length; a key found twice gives the later value. Fails
- * for a text longer than 1024 bytes or a negative length. */
+ * gets only the length, a NULL length pointer skips its component; a key
+ * found twice gives the later value, and only that value is copied, so a
+ * buffer of the reported length suffices. Fails, with every length 0,
+ * for a text longer than 1024 bytes, a negative length or a NULL text
+ * with a non-zero length. */
 RYCERT_API uint32_t Ry_ParseDN(uint8_t *c, uint32_t *cLen, uint8_t *o, uint32_t *oLen,
                                uint8_t *ou, uint32_t *ouLen, uint8_t *cn, uint32_t *cnLen,
                                uint8_t *e, uint32_t *eLen, uint8_t *s, uint32_t *sLen,
@@ -394,25 +398,32 @@ RYCERT_API uint32_t Ry_ParseDN(uint8_t *c, uint32_t *cLen, uint8_t *o, uint32_t 
 /* ------------------------------------------------------------------ */
 
 /* base64_encode: 4*ceil(inLen/3) characters and a terminating zero at
- * out, no line breaks. Always 0. */
+ * out, no line breaks. in may be NULL when inLen is 0. Fails only for a
+ * NULL out or a NULL in with inLen above 0. */
 RYCERT_API uint32_t base64_encode(const uint8_t *in, uint32_t inLen, char *out);
 /* base64_decode: decodes the zero-terminated text `in`, skipping
- * characters outside the alphabet; a group with '=' ends the decoding.
- * out must hold 3 bytes per four alphabet characters. Fails when the text
- * ends inside a begun group (*outLen then unchanged). */
+ * characters outside the alphabet; a group with '=' ends the decoding (a
+ * '=' before an alphabet character of its group counts as 0 there). out
+ * must hold 3 bytes per four alphabet characters. Fails, *outLen then
+ * unchanged, when the text ends inside a begun group, for a NULL
+ * argument, or for a count that would not fit in 32 bits. */
 RYCERT_API uint32_t base64_decode(const char *in, uint8_t *out, uint32_t *outLen);
 /* DER2PEM_data_format: header line, Base64 in 64-column lines, footer
  * line, each ended by CR LF, then a zero (not counted in *pemLen). An
  * empty header or footer leaves that line out. derLen 0: *pemLen = 0, pem
- * untouched. pem must hold len(header)+2 + B + 2*ceil(B/64) +
- * len(footer)+2 + 1 bytes, B = 4*ceil(derLen/3). */
+ * untouched (der and pem may then be NULL). pem must hold len(header)+2 +
+ * B + 2*ceil(B/64) + len(footer)+2 + 1 bytes, B = 4*ceil(derLen/3).
+ * Fails, writing nothing, for a NULL argument or a text whose length
+ * would not fit in 32 bits. */
 RYCERT_API uint32_t DER2PEM_data_format(const uint8_t *der, uint32_t derLen, char *pem,
                                         uint32_t *pemLen, const char *header,
                                         const char *footer);
 /* PEM2DER_data_format: the body between the header line and the footer
- * line (or the whole text when it has no '-') decoded; der must hold 3
- * bytes per four alphabet characters. Fails for a header line not closed
- * by '-' or a missing footer. */
+ * line (or the whole text when it has no '-') decoded; characters outside
+ * the alphabet and a last incomplete group are ignored; pem need not be
+ * zero-terminated. der must hold 3 bytes per four alphabet characters.
+ * pemLen 0: *derLen = 0 (pem and der may then be NULL). Fails for a
+ * header line not closed by '-', a missing footer or a NULL argument. */
 RYCERT_API uint32_t PEM2DER_data_format(const char *pem, uint32_t pemLen, uint8_t *der,
                                         uint32_t *derLen);
 
