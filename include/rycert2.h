@@ -148,8 +148,8 @@ typedef struct CsrCtx CsrCtx;
 /* The codec handles single-octet identifiers (tag numbers 0..30) and  */
 /* definite lengths of at most four length octets. A multi-octet       */
 /* identifier is refused with RYCERT_TagNotMatchErr, the indefinite    */
-/* length form (0x80) and five or more length octets with              */
-/* RYCERT_InvalidLengthErr.                                            */
+/* length form (0x80), five or more length octets and a length in more */
+/* octets than it needs (81 05, 82 00 FF) with RYCERT_InvalidLengthErr.*/
 /* ------------------------------------------------------------------ */
 
 /* RyAsn1_Low_CreateAnyBuf: allocates a record, every field 0 except

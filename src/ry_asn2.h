@@ -41,7 +41,7 @@ enum class HeaderFault : uint8_t {
   None,
   Truncated,     // the input ends inside the identifier or length octets
   MultiOctetId,  // tag number 31 or more (X.690 8.1.2.4): not handled
-  BadLength,     // indefinite form (0x80) or more than four length octets
+  BadLength,     // indefinite form (0x80), more than four or needless length octets
 };
 
 struct Header {
