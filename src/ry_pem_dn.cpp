@@ -13,6 +13,9 @@
 #include <cstring>
 #include <string_view>
 
+#include <array>
+
+#include "ry_names.h"
 #include "rycert2.h"
 
 namespace rycert2 {
@@ -24,12 +27,22 @@ constexpr uint32_t kTextFailed = RYCERT_TEXT_FAILED;
 // string may carry, and the text length Ry_ParseDN accepts.
 constexpr uint64_t kDnLimit = 1024;
 
-// The keys in the order in which Ry_GenerateDN writes them and in which the
-// components are passed to both functions.
-constexpr int kComponents = 10;
-constexpr std::string_view kDnKeys[kComponents] = {
-    "C=", "O=", "OU=", "CN=", "E=", "S=", "L=", "PA=", "PC=", "Phone=",
-};
+// The keys ("C", "O", ... "Phone") in the order in which Ry_GenerateDN
+// writes them and in which the components are passed to both functions,
+// taken from the name component table.
+constexpr int kComponents = int(kDnStringSlots);
+constexpr std::array<std::string_view, kDnStringSlots> kDnKeys = [] {
+  std::array<std::string_view, kDnStringSlots> keys{};
+  for (const NameComponent &c : kNameComponents) {
+    keys[size_t(c.dnStringSlot)] = c.key;
+  }
+  return keys;
+}();
+
+// Does a key followed by '=' stand at the start of `text`?
+bool keyAt(std::string_view text, std::string_view key) {
+  return text.size() > key.size() && text.starts_with(key) && text[key.size()] == '=';
+}
 
 // One component as the caller passes it to Ry_GenerateDN.
 struct InPart {
@@ -59,7 +72,7 @@ uint32_t generateDn(const InPart (&parts)[kComponents], uint8_t *out, uint32_t *
       return kTextFailed;
     }
     valueBytes += static_cast<uint64_t>(parts[i].length);
-    total += 1 + kDnKeys[i].size() + static_cast<uint64_t>(parts[i].length);
+    total += 1 + kDnKeys[i].size() + 1 + static_cast<uint64_t>(parts[i].length);
   }
   if (valueBytes > kDnLimit) {
     return kTextFailed;
@@ -77,6 +90,7 @@ uint32_t generateDn(const InPart (&parts)[kComponents], uint8_t *out, uint32_t *
       }
       std::memcpy(w, kDnKeys[i].data(), kDnKeys[i].size());
       w += kDnKeys[i].size();
+      *w++ = '=';
       std::memcpy(w, parts[i].value, static_cast<size_t>(parts[i].length));
       w += parts[i].length;
     }
@@ -113,8 +127,8 @@ uint32_t parseDn(const OutPart (&parts)[kComponents], const uint8_t *dn, int32_t
   for (;;) {
     const std::string_view rest = text.substr(at);
     for (int i = 0; i < kComponents; ++i) {
-      if (rest.starts_with(kDnKeys[i])) {
-        const size_t valueStart = at + kDnKeys[i].size();
+      if (keyAt(rest, kDnKeys[i])) {
+        const size_t valueStart = at + kDnKeys[i].size() + 1;
         size_t valueEnd = text.find(',', valueStart);
         if (valueEnd == std::string_view::npos) {
           valueEnd = text.size();
