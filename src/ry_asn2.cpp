@@ -179,7 +179,7 @@ Status newRecordCopy(std::span<const uint8_t> bytes, uint32_t tag, AnyBuf *&out)
 }
 
 Status newElement(uint8_t id, std::span<const uint8_t> content, AnyBuf *&out) {
-  if (content.size() > kMaxContent) {
+  if (!fitsRecord(content.size())) {
     return Status::InvalidLength;
   }
   AnyBuf *rec = nullptr;
@@ -221,7 +221,7 @@ Status joinChain(uint8_t id, const AnyBuf *first, AnyBuf *&out) {
       return RY_FAILED(Status::Memory, "Pointer is NULL");
     }
     content += p->length;
-    if (content > kMaxContent) {
+    if (!fitsRecord(content)) {
       return RY_FAILED(Status::InvalidLength, "RyAsn1_Low_Count_LengthOfSize");
     }
   }
@@ -262,7 +262,7 @@ Status lowWriteTagAndLength(const AnyBuf *value, uint8_t id, AnyBuf *&out, uint8
   // stays non-negative (X.690 8.3.2).
   const bool pad = id == kIdInteger && value->length != 0 && (value->data[0] & 0x80) != 0;
   const uint64_t contentLen = uint64_t(value->length) + (bitString ? 1 : 0) + (pad ? 1 : 0);
-  if (contentLen > kMaxContent) {
+  if (!fitsRecord(contentLen)) {
     return RY_FAILED(Status::InvalidLength, "RyAsn1_Low_Count_LengthOfSize");
   }
   AnyBuf *rec = nullptr;

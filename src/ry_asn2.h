@@ -34,9 +34,6 @@ inline constexpr uint8_t kIdConstructed = 0x20;
 // context-specific and private class, the low five bits otherwise.
 constexpr uint32_t tagOf(uint8_t id) { return (id & 0x80) ? id : (id & 0x1Fu); }
 
-// Largest content length the codec writes or reads (four length octets).
-inline constexpr uint64_t kMaxContent = 0xFFFFFFFFu;
-
 enum class HeaderFault : uint8_t {
   None,
   Truncated,     // the input ends inside the identifier or length octets
@@ -92,6 +89,8 @@ constexpr size_t lengthOctets(uint64_t contentLen) {
 constexpr uint64_t elementSize(uint64_t contentLen) {
   return 1 + lengthOctets(contentLen) + contentLen;
 }
+// A written element must fit a record, whose length is 32 bits.
+constexpr bool fitsRecord(uint64_t contentLen) { return elementSize(contentLen) <= 0xFFFFFFFFu; }
 
 // Writes the identifier and definite length in the fewest octets and
 // returns the position after them.

@@ -88,7 +88,7 @@ Status encodeName(const RyNameNode *first, AnyBuf *&out) {
       return st;
     }
     content += elementSize(sizesOf(*n).set);
-    if (content > kMaxContent) {
+    if (!fitsRecord(content)) {
       return RY_FAILED(Status::InvalidLength, "RyAsn1_WriteSequence");
     }
   }
