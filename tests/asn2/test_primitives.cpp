@@ -272,14 +272,6 @@ TEST(Boolean, WrittenByteAsGiven) {
   }
 }
 
-TEST(Null, TwoOctets) {
-  AnyBuf *raw = nullptr;
-  ASSERT_EQ(RyAsn1_WriteNull(&raw), RYCERT_OK);
-  Chain out(raw);
-  EXPECT_EQ(rytest::bytesOf(out.get()), hex("0500"));
-  expectCodecRecord(out.get(), 5);
-}
-
 TEST(ObjectId, ContentOctetsBothWays) {
   OidBuf cn{};
   const Bytes oid = hex("550403");  // 2.5.4.3 commonName
