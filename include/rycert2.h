@@ -313,8 +313,9 @@ RYCERT_API uint32_t RyAsn1_WriteExplicit(const AnyBuf *inner, uint32_t n, AnyBuf
 /* RyAsn1_ReadExplicit: the inner element, complete; *id and (*out)->tag
  * are the outer identifier octet. */
 RYCERT_API uint32_t RyAsn1_ReadExplicit(const AnyBuf *encoded, AnyBuf **out, uint32_t *id);
-/* RyAsn1_WriteImplicit: [n] IMPLICIT: constructed for a SEQUENCE or SET,
- * primitive otherwise (n = 0..30). */
+/* RyAsn1_WriteImplicit: [n] IMPLICIT around the content of `inner`,
+ * keeping its form: constructed when inner is constructed (SEQUENCE, SET,
+ * an explicitly tagged value), primitive otherwise (n = 0..30). */
 RYCERT_API uint32_t RyAsn1_WriteImplicit(const AnyBuf *inner, uint32_t n, AnyBuf **out);
 /* RyAsn1_ReadImplicit: primitive: one value record of the content
  * (tag = identifier octet); constructed: the list of children. *n is the

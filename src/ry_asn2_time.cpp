@@ -129,6 +129,9 @@ Status textToTime(std::span<const uint8_t> text, uint32_t &t, const char *&failN
 namespace {
 
 Status writeLongTime(uint32_t t, uint8_t id, AnyBuf *&out) {
+  if ((id & 0x1F) == 0x1F) {
+    return RY_FAILED(Status::TagNotMatch, "RYCERT_TagNotMatchErr");
+  }
   const bool generalized = id == kIdGeneralizedTime;
   const size_t len = generalized ? kGeneralizedTextLen : kUtcTextLen;
   uint8_t text[kGeneralizedTextLen];
