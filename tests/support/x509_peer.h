@@ -1,15 +1,15 @@
-// Helpers of the tests that compare us with peers: DER built by hand, the
-// corpus certificates as libcrypto reads them, and running a command.
-// Header-only; the including test links OpenSSL::Crypto.
+// Helpers of the tests that compare us with peers: DER by hand, corpus
+// certificates, files and commands. The including test links OpenSSL::Crypto.
 #pragma once
 
-#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "test_support.h"
@@ -26,95 +26,76 @@ inline Bytes cat(std::initializer_list<Bytes> parts) {
 
 // One element, its length in the fewest octets.
 inline Bytes tlv(uint8_t id, const Bytes &content) {
-  Bytes out{id};
-  if (content.size() < 0x80) {
-    out.push_back(uint8_t(content.size()));
-  } else {
-    Bytes len;
-    for (size_t v = content.size(); v != 0; v >>= 8) {
-      len.insert(len.begin(), uint8_t(v));
-    }
-    out.push_back(uint8_t(0x80 | len.size()));
-    out.insert(out.end(), len.begin(), len.end());
+  Bytes len;
+  for (size_t v = content.size(); content.size() >= 0x80 && v != 0; v >>= 8) {
+    len.insert(len.begin(), uint8_t(v));
   }
-  out.insert(out.end(), content.begin(), content.end());
+  const uint8_t first = len.empty() ? uint8_t(content.size()) : uint8_t(0x80 | len.size());
+  return cat({{id, first}, len, content});
+}
+
+// The DER a libcrypto i2d_* function writes for `obj`.
+template <class F, class T>
+Bytes i2dBytes(F i2d, T *obj) {
+  unsigned char *p = nullptr;
+  const int n = i2d(obj, &p);
+  Bytes out(p, p + (n > 0 ? n : 0));
+  OPENSSL_free(p);
   return out;
 }
 
-inline Bytes readFile(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  EXPECT_TRUE(f.good()) << path;
-  return Bytes(std::istreambuf_iterator<char>(f), {});
-}
-
-inline void writeFile(const std::string &path, const Bytes &b) {
+// Writes `b` to a scratch file named uniquely for this process; its path.
+inline std::string writeTemp(const std::string &name, const Bytes &b) {
+  const std::string path = testing::TempDir() + std::to_string(getpid()) + "_" + name;
   std::ofstream f(path, std::ios::binary);
   f.write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
   EXPECT_TRUE(f.good()) << path;
+  return path;
 }
 
 // Runs a shell command; its standard output, and its exit status in `status`.
 inline std::string runCommand(const std::string &cmd, int &status) {
   std::string out;
-  FILE *p = popen(cmd.c_str(), "r");
-  if (p == nullptr) {
-    status = -1;
-    return out;
-  }
   char buf[512];
-  for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) {
+  FILE *p = popen(cmd.c_str(), "r");
+  for (size_t n; p != nullptr && (n = fread(buf, 1, sizeof buf, p)) > 0;) {
     out.append(buf, n);
   }
-  status = pclose(p);
+  status = p == nullptr ? -1 : pclose(p);
   return out;
 }
 
-struct X509Deleter {
-  void operator()(X509 *x) const { X509_free(x); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Deleter>;
-
-// A corpus certificate as libcrypto reads it.
-struct CorpusCert {
-  std::string where;  // file and index, for traces
-  X509Ptr cert;
-};
-
-// Every certificate libcrypto reads from the corpus files of kind x509:
-// each PEM object of a file (text around them is skipped), else the file
-// as one DER certificate.
-inline std::vector<CorpusCert> corpusCertificates() {
+// Calls `visit` with every certificate libcrypto reads from the corpus files of
+// kind x509: each PEM object of a file, else the file as one DER certificate.
+inline void forEachCorpusCert(const std::function<void(const std::string &where, X509 *)> &visit) {
   const std::string corpus = RYTEST_CORPUS;
   std::ifstream m(corpus + "/MANIFEST.tsv");
   EXPECT_TRUE(m.good()) << "corpus manifest";
-  std::vector<CorpusCert> out;
-  std::string line;
-  std::getline(m, line);  // column names
-  while (std::getline(m, line)) {
-    std::vector<std::string> col;
+  for (std::string line; std::getline(m, line);) {
     std::stringstream ss(line);
-    for (std::string c; std::getline(ss, c, '\t');) {
-      col.push_back(c);
+    std::string col[7];
+    for (auto &c : col) {
+      std::getline(ss, c, '\t');
     }
-    if (col.size() < 7 || col[6] != "x509") {
-      continue;
+    if (col[6] != "x509") {
+      continue;  // also skips the line of column names
     }
-    const Bytes file = readFile(corpus + "/" + col[0]);
-    const size_t before = out.size();
+    std::ifstream f(corpus + "/" + col[0], std::ios::binary);
+    const Bytes file{std::istreambuf_iterator<char>(f), {}};
     BIO *bio = BIO_new_mem_buf(file.data(), int(file.size()));
-    while (X509 *x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) {
-      out.push_back({col[0] + " #" + std::to_string(out.size() - before), X509Ptr(x)});
+    int n = 0;
+    for (X509 *x; (x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) != nullptr; ++n) {
+      visit(col[0] + " #" + std::to_string(n), x);
+      X509_free(x);
     }
     BIO_free(bio);
     const unsigned char *p = file.data();
-    if (out.size() == before) {
-      if (X509 *x = d2i_X509(nullptr, &p, long(file.size()))) {
-        out.push_back({col[0], X509Ptr(x)});
-      }
+    if (X509 *x = n == 0 ? d2i_X509(nullptr, &p, long(file.size())) : nullptr) {
+      visit(col[0], x);
+      X509_free(x);
     }
     ERR_clear_error();
   }
-  return out;
 }
 
 }  // namespace rytest
