@@ -5,8 +5,8 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -30,8 +30,7 @@ inline Bytes tlv(uint8_t id, const Bytes &content) {
   for (size_t v = content.size(); content.size() >= 0x80 && v != 0; v >>= 8) {
     len.insert(len.begin(), uint8_t(v));
   }
-  const uint8_t first = len.empty() ? uint8_t(content.size()) : uint8_t(0x80 | len.size());
-  return cat({{id, first}, len, content});
+  return cat({{id, uint8_t(len.empty() ? content.size() : 0x80 | len.size())}, len, content});
 }
 
 // The DER a libcrypto i2d_* function writes for `obj`.
@@ -44,9 +43,10 @@ Bytes i2dBytes(F i2d, T *obj) {
   return out;
 }
 
-// Writes `b` to a scratch file named uniquely for this process; its path.
+// Writes `b` to a scratch file of this test binary (named after its path); returns the path.
 inline std::string writeTemp(const std::string &name, const Bytes &b) {
-  const std::string path = testing::TempDir() + std::to_string(getpid()) + "_" + name;
+  const std::string path =
+      testing::TempDir() + std::to_string(std::hash<std::string>{}(program_invocation_name)) + name;
   std::ofstream f(path, std::ios::binary);
   f.write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
   EXPECT_TRUE(f.good()) << path;
