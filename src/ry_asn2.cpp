@@ -450,6 +450,30 @@ Status writeConstructed(uint8_t id, const AnyBuf *first, AnyBuf **out) {
   return Status::Ok;
 }
 
+// The content of the element a record holds; failures logged.
+Status recordContent(const AnyBuf *enc, std::span<const uint8_t> &content) {
+  const char *failName = nullptr;
+  Tlv tlv;
+  if (Status st = openRecord(enc, tlv, failName); st != Status::Ok) {
+    return RY_FAILED(st, failName);
+  }
+  content = tlv.content;
+  return Status::Ok;
+}
+
+// A new element of the given content for an out-parameter.
+Status writeElement(uint8_t id, std::span<const uint8_t> content, AnyBuf **out) {
+  if (out == nullptr) {
+    return RY_FAILED(Status::Memory, "Pointer is NULL");
+  }
+  AnyBuf *rec = nullptr;
+  if (newElement(id, content, rec) != Status::Ok) {
+    return RY_NO_MEMORY();
+  }
+  *out = rec;
+  return Status::Ok;
+}
+
 // The header of an element in a caller's buffer of unstated size.
 // parseHeader reads octet by octet and stops as soon as it knows the
 // answer: at most six octets of the caller's element.
@@ -685,17 +709,11 @@ RYCERT_API uint32_t RyAsn1_Low_CharToInt(const uint8_t *content, uint32_t length
 }
 
 RYCERT_API uint32_t RyAsn1_WriteInteger(uint32_t value, AnyBuf **out) {
-  if (out == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
   uint8_t tmp[5];
   const size_t n = intContent(value, tmp);
-  AnyBuf *rec = nullptr;
-  if (newElement(kIdInteger, {tmp, n}, rec) != Status::Ok) {
-    RY_NO_MEMORY();
-    return code(RY_FAILED(Status::Memory, "RyAsn1_Low_IntToChar"));
+  if (Status st = writeElement(kIdInteger, {tmp, n}, out); st != Status::Ok) {
+    return code(RY_FAILED(st, "RyAsn1_Low_IntToChar"));
   }
-  *out = rec;
   return RYCERT_OK;
 }
 
@@ -703,58 +721,43 @@ RYCERT_API uint32_t RyAsn1_ReadInteger(const AnyBuf *encoded, uint32_t *value) {
   if (value == nullptr) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  const char *failName = nullptr;
-  Tlv tlv;
-  if (Status st = openRecord(encoded, tlv, failName); st != Status::Ok) {
-    return code(RY_FAILED(st, failName));
+  std::span<const uint8_t> content;
+  if (Status st = recordContent(encoded, content); st != Status::Ok) {
+    return code(st);
   }
   // X.690 8.3.1: an INTEGER has at least one content octet.
-  if (tlv.content.empty()) {
+  if (content.empty()) {
     return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_CharToInt"));
   }
-  *value = foldInt(tlv.content);
+  *value = foldInt(content);
   return RYCERT_OK;
 }
 
 RYCERT_API uint32_t RyAsn1_WriteBoolean(const uint8_t *value, AnyBuf **out) {
-  if (value == nullptr || out == nullptr) {
+  if (value == nullptr) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  AnyBuf *rec = nullptr;
-  if (newElement(kIdBoolean, {value, 1}, rec) != Status::Ok) {
-    return code(RY_NO_MEMORY());
-  }
-  *out = rec;
-  return RYCERT_OK;
+  return code(writeElement(kIdBoolean, {value, 1}, out));
 }
 
 RYCERT_API uint32_t RyAsn1_ReadBoolean(const AnyBuf *encoded, uint8_t *value) {
   if (value == nullptr) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  const char *failName = nullptr;
-  Tlv tlv;
-  if (Status st = openRecord(encoded, tlv, failName); st != Status::Ok) {
-    return code(RY_FAILED(st, failName));
+  std::span<const uint8_t> content;
+  if (Status st = recordContent(encoded, content); st != Status::Ok) {
+    return code(st);
   }
   // X.690 8.2.1: exactly one content octet.
-  if (tlv.content.size() != 1) {
+  if (content.size() != 1) {
     return code(RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr"));
   }
-  *value = tlv.content[0];
+  *value = content[0];
   return RYCERT_OK;
 }
 
 RYCERT_API uint32_t RyAsn1_WriteNull(AnyBuf **out) {
-  if (out == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  AnyBuf *rec = nullptr;
-  if (newElement(kIdNull, {}, rec) != Status::Ok) {
-    return code(RY_NO_MEMORY());
-  }
-  *out = rec;
-  return RYCERT_OK;
+  return code(writeElement(kIdNull, {}, out));
 }
 
 RYCERT_API uint32_t RyAsn1_WriteObjectId(const OidBuf *oid, AnyBuf **out) {

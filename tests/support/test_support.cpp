@@ -80,14 +80,6 @@ Rec::Rec(const Bytes &b) {
 
 Rec::~Rec() { MOSK_Free(buf_.data); }
 
-std::vector<Bytes> chainBytes(const AnyBuf *first) {
-  std::vector<Bytes> out;
-  for (const AnyBuf *p = first; p != nullptr; p = p->next) {
-    out.push_back(bytesOf(p));
-  }
-  return out;
-}
-
 LogCapture::LogCapture() {
   MOSK_TestLogClear();
   MOSK_TestCaptureLog(1);

@@ -59,7 +59,6 @@ struct ChainDeleter {
   void operator()(AnyBuf *p) const { Hx_FreeAnybuf(p); }
 };
 using Chain = std::unique_ptr<AnyBuf, ChainDeleter>;
-std::vector<Bytes> chainBytes(const AnyBuf *first);
 
 // Captures the library's log lines for the lifetime of the object.
 class LogCapture {
