@@ -474,6 +474,23 @@ Status writeElement(uint8_t id, std::span<const uint8_t> content, AnyBuf **out) 
   return Status::Ok;
 }
 
+// Context tag [n] of the given form around `content`: the explicit and
+// implicit writers.
+Status writeTagged(uint8_t form, uint32_t n, std::span<const uint8_t> content, AnyBuf **out) {
+  if (n > 30) {
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_WriteTagAndLength");
+  }
+  AnyBuf *rec = nullptr;
+  if (Status st = newElement(uint8_t(form | n), content, rec); st != Status::Ok) {
+    if (st == Status::Memory) {
+      RY_NO_MEMORY();
+    }
+    return RY_FAILED(st, "RyAsn1_Low_WriteTagAndLength");
+  }
+  *out = rec;
+  return Status::Ok;
+}
+
 // The header of an element in a caller's buffer of unstated size.
 // parseHeader reads octet by octet and stops as soon as it knows the
 // answer: at most six octets of the caller's element.
@@ -813,18 +830,7 @@ RYCERT_API uint32_t RyAsn1_WriteExplicit(const AnyBuf *inner, uint32_t n, AnyBuf
   if (out == nullptr || !recordUsable(inner)) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  if (n > 30) {
-    return code(RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_WriteTagAndLength"));
-  }
-  AnyBuf *rec = nullptr;
-  if (Status st = newElement(uint8_t(0xA0 | n), bytesOf(*inner), rec); st != Status::Ok) {
-    if (st == Status::Memory) {
-      RY_NO_MEMORY();
-    }
-    return code(RY_FAILED(st, "RyAsn1_Low_WriteTagAndLength"));
-  }
-  *out = rec;
-  return RYCERT_OK;
+  return code(writeTagged(0xA0, n, bytesOf(*inner), out));
 }
 
 RYCERT_API uint32_t RyAsn1_ReadExplicit(const AnyBuf *encoded, AnyBuf **out, uint32_t *id) {
@@ -833,9 +839,8 @@ RYCERT_API uint32_t RyAsn1_ReadExplicit(const AnyBuf *encoded, AnyBuf **out, uin
   }
   const char *failName = nullptr;
   Tlv tlv;
-  if (Status st = openRecord(encoded, tlv, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return code(RY_FAILED(st, "RyAsn1_Low_ReadTagAndLength"));
+  if (Status st = RY_OPEN(encoded, tlv, "RyAsn1_Low_ReadTagAndLength"); st != Status::Ok) {
+    return code(st);
   }
   // An explicit tag wraps exactly one complete element (X.690 8.14.2).
   DerReader inner(tlv.content);
@@ -858,25 +863,13 @@ RYCERT_API uint32_t RyAsn1_WriteImplicit(const AnyBuf *inner, uint32_t n, AnyBuf
   if (out == nullptr) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  if (n > 30) {
-    return code(RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_WriteTagAndLength"));
-  }
-  const char *failName = nullptr;
   Tlv tlv;
-  if (Status st = openRecord(inner, tlv, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return code(RY_FAILED(st, "RyAsn1_Low_ReadTagAndLength"));
+  if (Status st = RY_OPEN(inner, tlv, "RyAsn1_Low_ReadTagAndLength"); st != Status::Ok) {
+    return code(st);
   }
   // The new identifier keeps the underlying encoding's form (X.690 8.14.3):
   // constructed for SEQUENCE, SET and other constructed values.
-  const uint8_t id = uint8_t((tlv.constructed() ? 0xA0 : 0x80) | n);
-  AnyBuf *rec = nullptr;
-  if (newElement(id, tlv.content, rec) != Status::Ok) {
-    RY_NO_MEMORY();
-    return code(RY_FAILED(Status::Memory, "RyAsn1_Low_WriteTagAndLength"));
-  }
-  *out = rec;
-  return RYCERT_OK;
+  return code(writeTagged(tlv.constructed() ? 0xA0 : 0x80, n, tlv.content, out));
 }
 
 RYCERT_API uint32_t RyAsn1_ReadImplicit(const AnyBuf *encoded, AnyBuf **out, uint32_t *n) {

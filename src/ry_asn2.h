@@ -79,6 +79,29 @@ class DerReader {
 // that element (102 otherwise). `failName` as for DerReader::next.
 Status openRecord(const AnyBuf *rec, Tlv &out, const char *&failName);
 
+// The two above for callers that stand for a named reader: on failure the
+// failure's own line is logged, then `as`, in the caller's source file.
+inline Status nextLogged(DerReader &r, Tlv &out, const char *src, int line, const char *as) {
+  const char *failName = nullptr;
+  const Status st = r.next(out, failName);
+  if (st != Status::Ok) {
+    failed(st, src, line, failName);
+    failed(st, src, line, as);
+  }
+  return st;
+}
+inline Status openLogged(const AnyBuf *rec, Tlv &out, const char *src, int line, const char *as) {
+  const char *failName = nullptr;
+  const Status st = openRecord(rec, out, failName);
+  if (st != Status::Ok) {
+    failed(st, src, line, failName);
+    failed(st, src, line, as);
+  }
+  return st;
+}
+#define RY_NEXT(reader, tlv, as) ::rycert2::nextLogged((reader), (tlv), kSrcFile, __LINE__, (as))
+#define RY_OPEN(rec, tlv, as) ::rycert2::openLogged((rec), (tlv), kSrcFile, __LINE__, (as))
+
 // ------------------------------------------------------------- writing
 
 // Number of length octets, the first included: 1 to 5 (X.690 8.1.3).

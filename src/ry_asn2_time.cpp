@@ -149,9 +149,8 @@ Status writeLongTime(uint32_t t, uint8_t id, AnyBuf *&out) {
 Status readLongTime(const AnyBuf *enc, uint32_t &t) {
   const char *failName = nullptr;
   Tlv tlv;
-  if (Status st = openRecord(enc, tlv, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return RY_FAILED(st, "RyAsn1_Low_GetLengthInfo");
+  if (Status st = RY_OPEN(enc, tlv, "RyAsn1_Low_GetLengthInfo"); st != Status::Ok) {
+    return st;
   }
   // Each identifier has its one text form: a four-digit year under the
   // UTCTime identifier (or the reverse) is refused like any other length.

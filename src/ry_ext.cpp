@@ -75,9 +75,8 @@ Status decodeKey(const uint8_t *der, int32_t derLen, bool withVersion, const Mut
   const char *failName = nullptr;
   DerReader top({der, size_t(derLen)});
   Tlv seq;
-  if (Status st = top.next(seq, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  if (Status st = RY_NEXT(top, seq, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
   }
   if (seq.id != kIdSequence) {
     return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
@@ -126,11 +125,9 @@ Status decodeKey(const uint8_t *der, int32_t derLen, bool withVersion, const Mut
 //   AlgorithmIdentifier ::= SEQUENCE { algorithm OBJECT IDENTIFIER,
 //                                      parameters ANY OPTIONAL }
 Status decodePubKey(const AnyBuf *enc, PubKeyInfo &info) {
-  const char *failName = nullptr;
   Tlv spki;
-  if (Status st = openRecord(enc, spki, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  if (Status st = RY_OPEN(enc, spki, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
   }
   if (spki.id != kIdSequence) {
     return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
@@ -138,13 +135,11 @@ Status decodePubKey(const AnyBuf *enc, PubKeyInfo &info) {
   DerReader parts(spki.content);
   Tlv alg;
   Tlv bits;
-  if (Status st = parts.next(alg, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  if (Status st = RY_NEXT(parts, alg, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
   }
-  if (Status st = parts.next(bits, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  if (Status st = RY_NEXT(parts, bits, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
   }
   if (!parts.atEnd() || alg.id != kIdSequence) {
     return RY_FAILED(parts.atEnd() ? Status::TagNotMatch : Status::InvalidLength,
@@ -152,9 +147,8 @@ Status decodePubKey(const AnyBuf *enc, PubKeyInfo &info) {
   }
   DerReader algParts(alg.content);
   Tlv oidElem;
-  if (Status st = algParts.next(oidElem, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  if (Status st = RY_NEXT(algParts, oidElem, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
   }
   if (oidElem.id != kIdOid || oidElem.content.empty()) {
     return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadObjectId");
@@ -162,9 +156,8 @@ Status decodePubKey(const AnyBuf *enc, PubKeyInfo &info) {
   // Parameters, when present, must at least be one well-formed element.
   while (!algParts.atEnd()) {
     Tlv param;
-    if (Status st = algParts.next(param, failName); st != Status::Ok) {
-      RY_FAILED(st, failName);
-      return RY_FAILED(st, "RyAsn1_ReadSequence");
+    if (Status st = RY_NEXT(algParts, param, "RyAsn1_ReadSequence"); st != Status::Ok) {
+      return st;
     }
   }
   if (bits.id != kIdBitString || bits.content.empty() || bits.content[0] > 7) {

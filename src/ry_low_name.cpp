@@ -126,7 +126,6 @@ Status expect(const Tlv &t, uint8_t id, const char *failName) {
 // Fills one node from an RDN: its first attribute (further values of a
 // multi-valued RDN are not kept).
 Status decodeRdn(const Tlv &rdn, RyNameNode &node) {
-  const char *failName = nullptr;
   if (Status st = expect(rdn, kIdSet, "RyAsn1_ReadSet"); st != Status::Ok) {
     return st;
   }
@@ -135,16 +134,14 @@ Status decodeRdn(const Tlv &rdn, RyNameNode &node) {
   if (attrs.atEnd()) {
     return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadSet");  // SET SIZE (1..MAX)
   }
-  if (Status st = attrs.next(atv, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return RY_FAILED(st, "RyAsn1_ReadSet");
+  if (Status st = RY_NEXT(attrs, atv, "RyAsn1_ReadSet"); st != Status::Ok) {
+    return st;
   }
   // The other values are still checked for well-formedness.
   while (!attrs.atEnd()) {
     Tlv more;
-    if (Status st = attrs.next(more, failName); st != Status::Ok) {
-      RY_FAILED(st, failName);
-      return RY_FAILED(st, "RyAsn1_ReadSet");
+    if (Status st = RY_NEXT(attrs, more, "RyAsn1_ReadSet"); st != Status::Ok) {
+      return st;
     }
   }
   if (Status st = expect(atv, kIdSequence, "RyAsn1_ReadSequence"); st != Status::Ok) {
@@ -153,13 +150,11 @@ Status decodeRdn(const Tlv &rdn, RyNameNode &node) {
   DerReader parts(atv.content);
   Tlv type;
   Tlv value;
-  if (Status st = parts.next(type, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  if (Status st = RY_NEXT(parts, type, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
   }
-  if (Status st = parts.next(value, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  if (Status st = RY_NEXT(parts, value, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
   }
   if (!parts.atEnd()) {
     return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadSequence");
@@ -193,11 +188,9 @@ Status decodeRdn(const Tlv &rdn, RyNameNode &node) {
 }
 
 Status decodeName(const AnyBuf *enc, RyNameNode **first) {
-  const char *failName = nullptr;
   Tlv name;
-  if (Status st = openRecord(enc, name, failName); st != Status::Ok) {
-    RY_FAILED(st, failName);
-    return RY_FAILED(st, "RyAsn1_ReadSequence");
+  if (Status st = RY_OPEN(enc, name, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
   }
   if (name.id != kIdSequence) {
     RY_FAILED(Status::TagNotMatch, "TAG != RY_DER_ID_SEQUENCE");
@@ -211,9 +204,8 @@ Status decodeName(const AnyBuf *enc, RyNameNode **first) {
   DerReader rdns(name.content);
   while (!rdns.atEnd()) {
     Tlv rdn;
-    if (Status st = rdns.next(rdn, failName); st != Status::Ok) {
-      RY_FAILED(st, failName);
-      return RY_FAILED(st, "RyAsn1_ReadSequence");
+    if (Status st = RY_NEXT(rdns, rdn, "RyAsn1_ReadSequence"); st != Status::Ok) {
+      return st;
     }
     auto *node = reinterpret_cast<RyNameNode *>(RY_ALLOC(sizeof(RyNameNode)));
     if (node == nullptr) {
