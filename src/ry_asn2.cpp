@@ -178,15 +178,25 @@ Status newRecordCopy(std::span<const uint8_t> bytes, uint32_t tag, AnyBuf *&out)
   return Status::Ok;
 }
 
-Status newElement(uint8_t id, std::span<const uint8_t> content, AnyBuf *&out) {
-  if (!fitsRecord(content.size())) {
+Status beginElement(uint8_t id, uint64_t contentLen, AnyBuf *&out, uint8_t *&content) {
+  if (!fitsRecord(contentLen)) {
     return Status::InvalidLength;
   }
   AnyBuf *rec = nullptr;
-  if (Status st = newRecord(elementSize(content.size()), tagOf(id), rec); st != Status::Ok) {
+  if (Status st = newRecord(elementSize(contentLen), tagOf(id), rec); st != Status::Ok) {
     return st;
   }
-  uint8_t *p = putHeader(rec->data, id, content.size());
+  content = putHeader(rec->data, id, contentLen);
+  out = rec;
+  return Status::Ok;
+}
+
+Status newElement(uint8_t id, std::span<const uint8_t> content, AnyBuf *&out) {
+  AnyBuf *rec = nullptr;
+  uint8_t *p = nullptr;
+  if (Status st = beginElement(id, content.size(), rec, p); st != Status::Ok) {
+    return st;
+  }
   if (!content.empty()) {
     std::memcpy(p, content.data(), content.size());
   }
@@ -226,10 +236,10 @@ Status joinChain(uint8_t id, const AnyBuf *first, AnyBuf *&out) {
     }
   }
   AnyBuf *rec = nullptr;
-  if (newRecord(elementSize(content), tagOf(id), rec) != Status::Ok) {
-    return RY_NO_MEMORY();
+  uint8_t *p = nullptr;
+  if (beginElement(id, content, rec, p) != Status::Ok) {
+    return RY_NO_MEMORY();  // the size was checked above
   }
-  uint8_t *p = putHeader(rec->data, id, content);
   for (const AnyBuf *c = first; c != nullptr; c = c->next) {
     if (c->length != 0) {
       std::memcpy(p, c->data, c->length);
@@ -262,14 +272,12 @@ Status lowWriteTagAndLength(const AnyBuf *value, uint8_t id, AnyBuf *&out, uint8
   // stays non-negative (X.690 8.3.2).
   const bool pad = id == kIdInteger && value->length != 0 && (value->data[0] & 0x80) != 0;
   const uint64_t contentLen = uint64_t(value->length) + (bitString ? 1 : 0) + (pad ? 1 : 0);
-  if (!fitsRecord(contentLen)) {
-    return RY_FAILED(Status::InvalidLength, "RyAsn1_Low_Count_LengthOfSize");
-  }
   AnyBuf *rec = nullptr;
-  if (newRecord(elementSize(contentLen), tagOf(id), rec) != Status::Ok) {
-    return RY_NO_MEMORY();
+  uint8_t *p = nullptr;
+  if (Status st = beginElement(id, contentLen, rec, p); st != Status::Ok) {
+    return st == Status::Memory ? RY_NO_MEMORY()
+                                : RY_FAILED(st, "RyAsn1_Low_Count_LengthOfSize");
   }
-  uint8_t *p = putHeader(rec->data, id, contentLen);
   if (bitString) {
     rec->unusedBits = value->unusedBits;
     *p++ = uint8_t(value->unusedBits);

@@ -124,6 +124,10 @@ uint8_t *putHeader(uint8_t *p, uint8_t id, size_t contentLen);
 Status newRecord(size_t size, uint32_t tag, AnyBuf *&out);
 // A new record holding a copy of `bytes`.
 Status newRecordCopy(std::span<const uint8_t> bytes, uint32_t tag, AnyBuf *&out);
+// A new encoded record with its identifier and length written; `content`
+// is where its contentLen content octets go. 101 when the element would not
+// fit a record, 100 when memory runs out; nothing is logged.
+Status beginElement(uint8_t id, uint64_t contentLen, AnyBuf *&out, uint8_t *&content);
 // A new encoded record: identifier, length, then the pieces in order.
 Status newElement(uint8_t id, std::span<const uint8_t> content, AnyBuf *&out);
 

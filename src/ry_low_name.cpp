@@ -93,11 +93,11 @@ Status encodeName(const RyNameNode *first, AnyBuf *&out) {
     }
   }
   AnyBuf *rec = nullptr;
-  if (newRecord(elementSize(content), tagOf(kIdSequence), rec) != Status::Ok) {
-    RY_NO_MEMORY();
+  uint8_t *p = nullptr;
+  if (beginElement(kIdSequence, content, rec, p) != Status::Ok) {
+    RY_NO_MEMORY();  // the size was checked above
     return RY_FAILED(Status::Memory, "RyAsn1_WriteSequence");
   }
-  uint8_t *p = putHeader(rec->data, kIdSequence, content);
   for (const RyNameNode *n = first; n != nullptr; n = n->next) {
     const NodeSizes s = sizesOf(*n);
     p = putHeader(p, kIdSet, s.set);
