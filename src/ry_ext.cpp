@@ -5,6 +5,7 @@
 //   RSAPrivateKey ::= SEQUENCE { version INTEGER, modulus, publicExponent,
 //       privateExponent, prime1, prime2, exponent1, exponent2,
 //       coefficient }                                  (RFC 8017 A.1)
+#include <array>
 #include <cstring>
 
 #include "ry_asn2.h"
@@ -29,10 +30,23 @@ Field significant(Field f) {
 // INTEGER content size of a magnitude: a 0x00 in front when bit 7 is set.
 size_t integerContent(Field mag) { return mag.size() + ((mag[0] & 0x80) ? 1 : 0); }
 
+// The fields of the key records in encoding order, one list for both
+// directions (F is Field for encoding, MutField for decoding).
+template <class F, class Key>
+std::array<F, 2> publicFields(Key &k) {
+  return {F(k.modulus), F(k.publicExponent)};
+}
+template <class F, class Key>
+std::array<F, 8> privateFields(Key &k) {
+  return {F(k.modulus),   F(k.publicExponent), F(k.privateExponent), F(k.prime1),
+          F(k.prime2),    F(k.exponent1),      F(k.exponent2),       F(k.coefficient)};
+}
+
 // Encodes SEQUENCE { [INTEGER 0,] fields... } straight into `out` (or only
 // measures it): no intermediate records.
 template <size_t N>
-Status encodeKey(const Field (&fields)[N], bool withVersion, uint8_t *out, uint32_t *outLen) {
+Status encodeKey(const std::array<Field, N> &fields, bool withVersion, uint8_t *out,
+                 uint32_t *outLen) {
   Field mags[N];
   uint64_t content = withVersion ? 3 : 0;  // 02 01 00
   for (size_t i = 0; i < N; ++i) {
@@ -65,7 +79,8 @@ Status encodeKey(const Field (&fields)[N], bool withVersion, uint8_t *out, uint3
 
 // Decodes the INTEGERs of a key SEQUENCE into right-aligned fields.
 template <size_t N>
-Status decodeKey(const uint8_t *der, int32_t derLen, bool withVersion, const MutField (&fields)[N]) {
+Status decodeKey(const uint8_t *der, int32_t derLen, bool withVersion,
+                 const std::array<MutField, N> &fields) {
   if (derLen <= 0) {
     return RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr");
   }
@@ -223,8 +238,7 @@ RYCERT_API uint32_t Ry_Encode_PublicKey(const RyRsaPublicKey *key, uint8_t *out,
   if (key == nullptr || outLen == nullptr) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  const Field fields[] = {key->modulus, key->publicExponent};
-  return code(encodeKey(fields, false, out, outLen));
+  return code(encodeKey(publicFields<Field>(*key), false, out, outLen));
 }
 
 RYCERT_API uint32_t Ry_Encode_PrivateKey(const RyRsaPrivateKey *key, uint8_t *out,
@@ -233,10 +247,7 @@ RYCERT_API uint32_t Ry_Encode_PrivateKey(const RyRsaPrivateKey *key, uint8_t *ou
   if (key == nullptr || outLen == nullptr) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  const Field fields[] = {key->modulus, key->publicExponent, key->privateExponent,
-                          key->prime1,  key->prime2,         key->exponent1,
-                          key->exponent2, key->coefficient};
-  return code(encodeKey(fields, true, out, outLen));
+  return code(encodeKey(privateFields<Field>(*key), true, out, outLen));
 }
 
 RYCERT_API uint32_t Ry_Decode_PublicKey(RyRsaPublicKey *key, const uint8_t *der, int32_t derLen) {
@@ -244,8 +255,7 @@ RYCERT_API uint32_t Ry_Decode_PublicKey(RyRsaPublicKey *key, const uint8_t *der,
   if (key == nullptr || der == nullptr) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  const MutField fields[] = {key->modulus, key->publicExponent};
-  return code(decodeKey(der, derLen, false, fields));
+  return code(decodeKey(der, derLen, false, publicFields<MutField>(*key)));
 }
 
 RYCERT_API uint32_t Ry_Decode_PrivateKey(RyRsaPrivateKey *key, const uint8_t *der,
@@ -254,10 +264,7 @@ RYCERT_API uint32_t Ry_Decode_PrivateKey(RyRsaPrivateKey *key, const uint8_t *de
   if (key == nullptr || der == nullptr) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  const MutField fields[] = {key->modulus, key->publicExponent, key->privateExponent,
-                             key->prime1,  key->prime2,         key->exponent1,
-                             key->exponent2, key->coefficient};
-  return code(decodeKey(der, derLen, true, fields));
+  return code(decodeKey(der, derLen, true, privateFields<MutField>(*key)));
 }
 
 RYCERT_API uint32_t Hx_PKCS1to8KEY(const uint8_t *der, uint32_t derLen, uint8_t *out,
