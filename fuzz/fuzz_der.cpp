@@ -19,18 +19,11 @@
 #include <cstring>
 #include <vector>
 
-#include "mosk_test.h"
-#include "rycert2.h"
+#include "fuzz_support.h"
 
 namespace {
 
-#define CHECK(cond)                                                                         \
-  do {                                                                                      \
-    if (!(cond)) {                                                                          \
-      std::fprintf(stderr, "fuzz_der: invariant failed at line %d: %s\n", __LINE__, #cond); \
-      std::abort();                                                                         \
-    }                                                                                       \
-  } while (0)
+#define CHECK(cond) FUZZ_CHECK(cond)
 
 constexpr int kMaxDepth = 3;
 
@@ -443,26 +436,12 @@ void exercise(AnyBuf *rec, int depth) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  MOSK_TestTrackAllocations(1);
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const int64_t live = MOSK_TestLiveBlocks();
   {
-    // The input as the codec would hand it out: an exact-size block.
-    AnyBuf rec{};
-    rec.reserved = 2;
-    rec.length = uint32_t(size);
-    if (size != 0) {
-      rec.data = static_cast<uint8_t *>(MOSK_Malloc("fuzz_der", __LINE__, size));
-      CHECK(rec.data != nullptr);
-      std::memcpy(rec.data, data, size);
-      rec.tag = tagOf(data[0]);
-    }
+    AnyBuf rec = fuzzRecord(data, size);
     exercise(&rec, 0);
-    MOSK_Free(rec.data);
+    Hx_ClearAnybuf(&rec);
   }
   CHECK(MOSK_TestLiveBlocks() == live);
   return 0;

@@ -16,16 +16,11 @@
 #include <cstring>
 #include <memory>
 
-#include "mosk_test.h"
-#include "rycert2.h"
+#include "fuzz_support.h"
 
 namespace {
 
-void check(bool ok) {
-  if (!ok) {
-    abort();
-  }
-}
+void check(bool ok) { FUZZ_CHECK(ok); }
 
 template <class Key>
 struct Guarded {
@@ -91,11 +86,6 @@ void decodeAndReencode(uint32_t (*decode)(Key *, const uint8_t *, int32_t),
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  MOSK_TestTrackAllocations(1);
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > 1 << 16) {
     return 0;
@@ -104,13 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   decodeAndReencode(Ry_Decode_PublicKey, Ry_Encode_PublicKey, data, size);
   decodeAndReencode(Ry_Decode_PrivateKey, Ry_Encode_PrivateKey, data, size);
 
-  AnyBuf rec{};
-  rec.data = static_cast<uint8_t *>(MOSK_Malloc("fuzz", __LINE__, size));
-  if (size != 0) {
-    std::memcpy(rec.data, data, size);
-  }
-  rec.length = uint32_t(size);
-  rec.reserved = 2;
+  AnyBuf rec = fuzzRecord(data, size);
   PubKeyInfo info{};
   const uint32_t rc = Hx_DecodePubKey(&rec, &info);
   Hx_ClearAnybuf(&rec);

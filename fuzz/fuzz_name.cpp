@@ -14,8 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mosk_test.h"
-#include "rycert2.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -104,37 +103,16 @@ bool sameBytes(const AnyBuf &a, const AnyBuf &b) {
 }
 
 // An encoded record over an exact-size copy of the bytes.
-AnyBuf recordOf(const uint8_t *data, size_t size) {
-  AnyBuf rec{};
-  rec.data = static_cast<uint8_t *>(MOSK_Malloc("fuzz", __LINE__, size));
-  if (size != 0) {
-    std::memcpy(rec.data, data, size);
-  }
-  rec.length = uint32_t(size);
-  rec.reserved = 2;
-  rec.tag = size != 0 ? ((data[0] & 0x80) ? data[0] : data[0] & 0x1F) : 0;
-  return rec;
-}
-
-void check(bool ok) {
-  if (!ok) {
-    abort();
-  }
-}
+void check(bool ok) { FUZZ_CHECK(ok); }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  MOSK_TestTrackAllocations(1);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > 1 << 16) {
     return 0;
   }
   const int64_t base = MOSK_TestLiveBlocks();
-  AnyBuf rec = recordOf(data, size);
+  AnyBuf rec = fuzzRecord(data, size);
   RyNameNode *first = nullptr;
   const uint32_t rc = Hx_DecodeIssuerSubject(&rec, &first);
   Hx_ClearAnybuf(&rec);
