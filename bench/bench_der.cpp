@@ -44,7 +44,7 @@ struct Inputs {
 const Inputs &inputs() {
   static const Inputs in = [] {
     Inputs r;
-    FILE *f = std::fopen((std::string(RYBENCH_CORPUS) + "/certs/template-test.pem").c_str(), "r");
+    FILE *f = std::fopen((std::string(RYBENCH_DATA) + "/certs/template-test.pem").c_str(), "r");
     if (f == nullptr) {
       die("corpus certificate missing");
     }

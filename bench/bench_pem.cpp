@@ -197,7 +197,7 @@ struct CertFixture {
 const CertFixture &cert() {
   static const CertFixture c = [] {
     CertFixture r;
-    std::ifstream in(std::string(RYBENCH_CORPUS) + "/certs/template-test.pem", std::ios::binary);
+    std::ifstream in(std::string(RYBENCH_DATA) + "/certs/template-test.pem", std::ios::binary);
     r.pem.assign(std::istreambuf_iterator<char>(in), {});
     if (r.pem.empty()) {
       die("corpus certificate missing");

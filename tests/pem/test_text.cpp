@@ -211,11 +211,11 @@ Result peerRead(const std::string &pem) {  // libcrypto's reading of the first o
 // Our armour of every DER file is read by libcrypto; our reading of every
 // PEM file that libcrypto reads gives libcrypto's bytes.
 TEST(TextInterop, CorpusAgreesWithOpenssl) {
-  std::ifstream manifest(std::string(RYTEST_CORPUS) + "/MANIFEST.tsv");
+  std::ifstream manifest(std::string(RYTEST_DATA) + "/MANIFEST.tsv");
   int der = 0, pem = 0;
   std::string cert;  // a certificate the openssl command accepts
   for (std::string line; std::getline(manifest, line);) {
-    const std::string path = RYTEST_CORPUS "/" + line.substr(0, line.find('\t'));
+    const std::string path = RYTEST_DATA "/" + line.substr(0, line.find('\t'));
     SCOPED_TRACE(path);
     if (path.ends_with(".der")) {
       const Bytes file = str(readFile(path));

@@ -68,7 +68,7 @@ inline std::string runCommand(const std::string &cmd, int &status) {
 // Calls `visit` with every certificate libcrypto reads from the corpus files of
 // kind x509: each PEM object of a file, else the file as one DER certificate.
 inline void forEachCorpusCert(const std::function<void(const std::string &where, X509 *)> &visit) {
-  const std::string corpus = RYTEST_CORPUS;
+  const std::string corpus = RYTEST_DATA;
   std::ifstream m(corpus + "/MANIFEST.tsv");
   EXPECT_TRUE(m.good()) << "corpus manifest";
   for (std::string line; std::getline(m, line);) {
