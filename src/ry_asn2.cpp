@@ -12,6 +12,38 @@ constexpr char kSrcFile[] = "ry_asn2";
 
 // ------------------------------------------------------------ reading
 
+HeaderFault parseLength(std::span<const uint8_t> in, size_t &contentLen, size_t &octets) {
+  if (in.empty()) {
+    return HeaderFault::Truncated;
+  }
+  const uint8_t first = in[0];
+  if (first < 0x80) {
+    contentLen = first;
+    octets = 1;
+    return HeaderFault::None;
+  }
+  // X.690 8.1.3.5; 0x80 alone is the indefinite form (8.1.3.6), not DER.
+  const size_t n = first & 0x7F;
+  if (n == 0 || n > 4) {
+    return HeaderFault::BadLength;
+  }
+  if (in.size() < 1 + n) {
+    return HeaderFault::Truncated;
+  }
+  size_t len = 0;
+  for (size_t i = 1; i <= n; ++i) {
+    len = (len << 8) | in[i];
+  }
+  // X.690 10.1: DER takes the fewest length octets. A longer form would not
+  // re-encode to the same bytes, so it is refused like any other non-DER.
+  if ((n == 1 && len < 0x80) || (n > 1 && in[1] == 0)) {
+    return HeaderFault::BadLength;
+  }
+  contentLen = len;
+  octets = 1 + n;
+  return HeaderFault::None;
+}
+
 HeaderFault parseHeader(std::span<const uint8_t> in, Header &h) {
   if (in.empty()) {
     return HeaderFault::Truncated;
@@ -21,53 +53,67 @@ HeaderFault parseHeader(std::span<const uint8_t> in, Header &h) {
   if ((id & 0x1F) == 0x1F) {
     return HeaderFault::MultiOctetId;
   }
-  if (in.size() < 2) {
-    return HeaderFault::Truncated;
-  }
-  const uint8_t first = in[1];
-  if (first < 0x80) {
-    h.id = id;
-    h.headerLen = 2;
-    h.contentLen = first;
-    return HeaderFault::None;
-  }
-  // X.690 8.1.3.5; 0x80 alone is the indefinite form (8.1.3.6), not DER.
-  const size_t n = first & 0x7F;
-  if (n == 0 || n > 4) {
-    return HeaderFault::BadLength;
-  }
-  if (in.size() < 2 + n) {
-    return HeaderFault::Truncated;
-  }
   size_t len = 0;
-  for (size_t i = 0; i < n; ++i) {
-    len = (len << 8) | in[2 + i];
-  }
-  // X.690 10.1: DER takes the fewest length octets. A longer form would not
-  // re-encode to the same bytes, so it is refused like any other non-DER.
-  if ((n == 1 && len < 0x80) || (n > 1 && in[2] == 0)) {
-    return HeaderFault::BadLength;
+  size_t octets = 0;
+  if (HeaderFault f = parseLength(in.subspan(1), len, octets); f != HeaderFault::None) {
+    return f;
   }
   h.id = id;
-  h.headerLen = 2 + n;
+  h.headerLen = 1 + octets;
   h.contentLen = len;
   return HeaderFault::None;
 }
 
-Status DerReader::next(Tlv &out, const char *&failName) {
-  Header h;
-  switch (parseHeader(rest_, h)) {
+Status headerStatus(HeaderFault f, Status truncated, const char *truncName,
+                    const char *&failName) {
+  switch (f) {
     case HeaderFault::None:
-      break;
+      return Status::Ok;
     case HeaderFault::Truncated:
-      failName = "lTotalLength != 0";
-      return Status::InvalidLength;
+      failName = truncName;
+      return truncated;
     case HeaderFault::MultiOctetId:
       failName = "RyAsn1_Low_GetTagInfo";
       return Status::TagNotMatch;
     case HeaderFault::BadLength:
-      failName = "RyAsn1_Low_GetLengthInfo";
-      return Status::InvalidLength;
+      break;
+  }
+  failName = "RyAsn1_Low_GetLengthInfo";
+  return Status::InvalidLength;
+}
+
+const char *statusName(Status st) {
+  switch (st) {
+    case Status::Ok: return "RYCERT_OK";
+    case Status::Memory: return "RYCERT_MemoryErr";
+    case Status::InvalidLength: return "RYCERT_InvalidLengthErr";
+    case Status::LengthNotEqual: return "RYCERT_LengthNotEqualErr";
+    case Status::InvalidTimeField: return "RYCERT_InvalidTimeFieldErr";
+    case Status::InvalidTimeEnd: return "RYCERT_InvalidTimeEndErr";
+    case Status::TagNotMatch: return "RYCERT_TagNotMatchErr";
+    case Status::InvalidSignatureLen: return "RYCERT_InvalidSignatureLenErr";
+    case Status::ExtensionContent: return "RYCERT_ExtensionContentErr";
+    case Status::CertNotEnd: return "RYCERT_CertNotEndErr";
+    case Status::AttributeNotSupport: return "RYCERT_AttributeNotSupportErr";
+    case Status::CrlNotEnd: return "RYCERT_CrlNotEndErr";
+    case Status::CsrNotEnd: return "RYCERT_CsrNotEndErr";
+    case Status::KeyElementMissing: return "RYCERT_KeyElementMissingErr";
+    case Status::AttributeAlreadySet: return "RYCERT_AttributeAlreadySet";
+    case Status::InvalidTime: return "RYCERT_InvalidTimeErr";
+    case Status::DnNotEqual: return "RYCERT_DnNotEqualErr";
+    case Status::TimeOutRange: return "RYCERT_TimeOutRangeErr";
+    case Status::InvalidSignatureAlg: return "RYCERT_InvalidSignatureAlgErr";
+    case Status::KeyIndexRange: return "RYCERT_KeyIndexRangeErr";
+  }
+  return "RYCERT_UnknownErr";
+}
+
+Status DerReader::next(Tlv &out, const char *&failName) {
+  Header h;
+  if (Status st = headerStatus(parseHeader(rest_, h), Status::InvalidLength,
+                               "lTotalLength != 0", failName);
+      st != Status::Ok) {
+    return st;
   }
   // The declared content is compared with what is left before it is taken.
   if (h.contentLen > rest_.size() - h.headerLen) {
@@ -83,6 +129,43 @@ Status DerReader::next(Tlv &out, const char *&failName) {
   return Status::Ok;
 }
 
+Status DerReader::expect(uint8_t id, Tlv &out, const char *&failName, Status missing) {
+  if (atEnd()) {
+    failName = statusName(missing);
+    return missing;
+  }
+  Tlv t;
+  if (Status st = next(t, failName); st != Status::Ok) {
+    return st;
+  }
+  if (id != kAnyId && t.id != id) {
+    failName = nullptr;
+    return Status::TagNotMatch;
+  }
+  out = t;
+  return Status::Ok;
+}
+
+Status DerReader::optional(uint8_t id, Tlv &out, bool &present, const char *&failName) {
+  present = false;
+  if (atEnd() || rest_[0] != id) {
+    return Status::Ok;
+  }
+  if (Status st = next(out, failName); st != Status::Ok) {
+    return st;
+  }
+  present = true;
+  return Status::Ok;
+}
+
+Status DerReader::finish(const char *&failName, Status extra) const {
+  if (atEnd()) {
+    return Status::Ok;
+  }
+  failName = statusName(extra);
+  return extra;
+}
+
 namespace {
 
 // Reads the header of the element in a record; header faults only.
@@ -91,20 +174,8 @@ Status openHeader(const AnyBuf *rec, Header &h, const char *&failName) {
     failName = "Pointer is NULL";
     return Status::Memory;
   }
-  switch (parseHeader(bytesOf(*rec), h)) {
-    case HeaderFault::None:
-      return Status::Ok;
-    case HeaderFault::Truncated:
-      failName = "Length not Equal";
-      return Status::LengthNotEqual;
-    case HeaderFault::MultiOctetId:
-      failName = "RyAsn1_Low_GetTagInfo";
-      return Status::TagNotMatch;
-    case HeaderFault::BadLength:
-      failName = "RyAsn1_Low_GetLengthInfo";
-      return Status::InvalidLength;
-  }
-  return Status::InvalidLength;
+  return headerStatus(parseHeader(bytesOf(*rec), h), Status::LengthNotEqual, "Length not Equal",
+                      failName);
 }
 
 // The record must hold exactly the element its header announces.
@@ -503,16 +574,13 @@ Status writeTagged(uint8_t form, uint32_t n, std::span<const uint8_t> content, A
 // parseHeader reads octet by octet and stops as soon as it knows the
 // answer: at most six octets of the caller's element.
 Status headerAt(const uint8_t *p, Header &h) {
-  switch (parseHeader(std::span<const uint8_t>(p, 6), h)) {
-    case HeaderFault::None:
-      return Status::Ok;
-    case HeaderFault::MultiOctetId:
-      return RY_FAILED(Status::TagNotMatch, "RyAsn1_Low_GetTagInfo");
-    case HeaderFault::BadLength:
-    case HeaderFault::Truncated:
-      break;
+  const char *failName = nullptr;
+  if (Status st = headerStatus(parseHeader(std::span<const uint8_t>(p, 6), h),
+                               Status::InvalidLength, "RyAsn1_Low_GetLengthInfo", failName);
+      st != Status::Ok) {
+    return RY_FAILED(st, failName);
   }
-  return RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo");
+  return Status::Ok;
 }
 
 }  // namespace
@@ -592,25 +660,17 @@ RYCERT_API uint32_t RyAsn1_Low_GetLengthInfo(uint8_t **cursor, uint32_t **length
   if (cursor == nullptr || *cursor == nullptr || length == nullptr || lengthSize == nullptr) {
     return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
   }
-  const uint8_t *p = *cursor;
-  uint32_t len = p[0];
-  uint32_t size = 1;
-  if (p[0] & 0x80) {
-    const uint32_t n = p[0] & 0x7F;
-    if (n == 0 || n > 4) {
-      return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo"));
-    }
-    len = 0;
-    for (uint32_t i = 1; i <= n; ++i) {
-      len = (len << 8) | p[i];
-    }
-    // The fewest length octets only (X.690 10.1), as in parseHeader.
-    if ((n == 1 && len < 0x80) || (n > 1 && p[1] == 0)) {
-      return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo"));
-    }
-    size = n + 1;
+  // The cursor's buffer is of unstated size; parseLength stops as soon as
+  // it knows the answer, at most five octets in.
+  size_t len = 0;
+  size_t size = 0;
+  const char *failName = nullptr;
+  if (Status st = headerStatus(parseLength(std::span<const uint8_t>(*cursor, 5), len, size),
+                               Status::InvalidLength, "RyAsn1_Low_GetLengthInfo", failName);
+      st != Status::Ok) {
+    return code(RY_FAILED(st, failName));
   }
-  if (Status st = allocPair(len, size, length, lengthSize); st != Status::Ok) {
+  if (Status st = allocPair(uint32_t(len), uint32_t(size), length, lengthSize); st != Status::Ok) {
     return code(st);
   }
   *cursor += size;

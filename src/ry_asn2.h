@@ -50,6 +50,17 @@ struct Header {
 // Reads identifier and length octets at the start of `in`. Never reads
 // past `in`, whatever the octets claim.
 HeaderFault parseHeader(std::span<const uint8_t> in, Header &h);
+// Reads length octets at the start of `in` (X.690 8.1.3, DER's fewest
+// octets, at most four after the first): the one decoder of lengths.
+HeaderFault parseLength(std::span<const uint8_t> in, size_t &contentLen, size_t &octets);
+
+// The status and log name of a header fault. Callers differ only in how
+// they read input that ends inside the header: `truncated`, `truncName`.
+Status headerStatus(HeaderFault f, Status truncated, const char *truncName,
+                    const char *&failName);
+
+// The constant's name of a status ("RYCERT_CertNotEndErr"), for log lines.
+const char *statusName(Status st);
 
 // One element taken from checked input.
 struct Tlv {
@@ -69,6 +80,23 @@ class DerReader {
   // On failure `failName` names the log line's subject.
   Status next(Tlv &out, const char *&failName);
   bool atEnd() const { return rest_.empty(); }
+
+  // Steps that read a structure as its ASN.1 definition does. Each returns
+  // the status and, on failure, the name of what failed in `failName`.
+  //
+  // kAnyId in place of an identifier: any element (an ANY field).
+  static constexpr uint8_t kAnyId = 0xFF;  // never a single-octet identifier
+  // expect: the next element, which must be there (`missing` otherwise,
+  // named after that status) and carry identifier `id` (TagNotMatch,
+  // `failName` NULL: the caller names what it expected).
+  Status expect(uint8_t id, Tlv &out, const char *&failName,
+                Status missing = Status::InvalidLength);
+  // optional: the next element when it carries identifier `id` (an
+  // OPTIONAL or DEFAULT field); `present` false, nothing taken, when the
+  // reader is at its end or the next identifier differs.
+  Status optional(uint8_t id, Tlv &out, bool &present, const char *&failName);
+  // finish: the reader must be at its end (`extra` otherwise).
+  Status finish(const char *&failName, Status extra = Status::InvalidLength) const;
   std::span<const uint8_t> rest() const { return rest_; }
 
  private:
@@ -101,6 +129,31 @@ inline Status openLogged(const AnyBuf *rec, Tlv &out, const char *src, int line,
 }
 #define RY_NEXT(reader, tlv, as) ::rycert2::nextLogged((reader), (tlv), kSrcFile, __LINE__, (as))
 #define RY_OPEN(rec, tlv, as) ::rycert2::openLogged((rec), (tlv), kSrcFile, __LINE__, (as))
+
+// A reader step's failure logged as its own line, then `as` (when not
+// NULL), in the caller's source file.
+// A failure that is named after its own status (a missing element, a
+// surplus one) stands alone; a tag mismatch is named by `as` only.
+inline Status stepLogged(Status st, const char *failName, const char *src, int line,
+                         const char *as) {
+  if (st == Status::Ok) {
+    return st;
+  }
+  const bool ownName = failName != nullptr && std::string_view(failName) == statusName(st);
+  if (failName != nullptr) {
+    failed(st, src, line, failName);
+  }
+  if (as != nullptr && !ownName) {
+    failed(st, src, line, as);
+  }
+  return st;
+}
+// The step runs first; `failName` and `as` are read after it.
+#define RY_STEP(call, failName, as)                                                    \
+  [&]() {                                                                              \
+    const ::rycert2::Status stepStatus = (call);                                       \
+    return ::rycert2::stepLogged(stepStatus, (failName), kSrcFile, __LINE__, (as));    \
+  }()
 
 // ------------------------------------------------------------- writing
 
@@ -143,5 +196,121 @@ inline constexpr size_t kUtcTextLen = 13;
 inline constexpr size_t kGeneralizedTextLen = 15;
 Status timeToText(uint32_t t, bool generalized, uint8_t *out, const char *&failName);
 Status textToTime(std::span<const uint8_t> text, uint32_t &t, const char *&failName);
+
+// ------------------------------------------------------ composable writer
+
+// A DER writer in the manner of a growable byte builder: open a
+// constructed element, write its children, close it; each length is fixed
+// when its element closes (X.690 8.1.3, fewest octets), moving the content
+// when the length needs more than the one octet reserved at open.
+//
+// Three modes: growing (one block from the runtime allocator, doubled as
+// needed, or sized once by reserve()); fixed (the caller's span: nothing is
+// allocated, and a span too small is not an error: size() still counts
+// what would be needed and fits() turns false); measuring (a fixed writer
+// over no bytes). The first failure sticks: later calls do nothing and
+// status()/failName() report it.
+class DerWriter {
+ public:
+  DerWriter() = default;
+  explicit DerWriter(std::span<uint8_t> fixed)
+      : buf_(fixed.data()), cap_(fixed.size()), fixed_(true) {}
+  static DerWriter measuring() { return DerWriter(std::span<uint8_t>{}); }
+  DerWriter(DerWriter &&o) noexcept;
+  DerWriter(const DerWriter &) = delete;
+  DerWriter &operator=(const DerWriter &) = delete;
+  DerWriter &operator=(DerWriter &&) = delete;
+  ~DerWriter();
+
+  // An open element: where its identifier stands.
+  struct Mark {
+    size_t at = 0;
+  };
+  Mark open(uint8_t id);
+  void close(Mark m);
+
+  void element(uint8_t id, std::span<const uint8_t> content);
+  // Bytes that are already DER (a whole element or several).
+  void raw(std::span<const uint8_t> bytes);
+  // INTEGER of a 32-bit value, shortest form.
+  void integer(uint32_t v);
+  // Non-negative INTEGER of a big-endian magnitude: redundant leading 00
+  // octets dropped, one 00 put in front when bit 7 of the first is set
+  // (X.690 8.3.2); an empty or all-zero magnitude is the INTEGER 0.
+  void unsignedInteger(std::span<const uint8_t> magnitude);
+  // BOOLEAN; DER's TRUE is FF (X.690 11.1).
+  void boolean(bool v);
+  void bitString(uint8_t unusedBits, std::span<const uint8_t> bits);
+  void null();
+  void oid(std::span<const uint8_t> content) { element(kIdOid, content); }
+
+  // n bytes at the tail for the caller to fill; nullptr when the writer
+  // has failed, measures, or has run past its fixed span (the n bytes are
+  // still counted).
+  uint8_t *extend(size_t n);
+  // Room for n more bytes in one block (growing mode).
+  void reserve(size_t n);
+  void fail(Status st, const char *name);
+
+  bool ok() const { return st_ == Status::Ok; }
+  bool fits() const { return ok() && !overflow_; }
+  Status status() const { return st_; }
+  const char *failName() const { return failName_; }
+  // Bytes written, or needed when measuring or past a fixed span.
+  size_t size() const { return len_; }
+  std::span<const uint8_t> bytes() const { return {buf_, fits() ? len_ : 0}; }
+
+  // Hands what was written to a new stand-alone record (tag from its first
+  // identifier) or to an empty embedded record; growing mode only. The
+  // writer is empty afterwards. Failures of the writer come back here,
+  // unlogged.
+  Status toRecord(AnyBuf *&out);
+  Status toEmbedded(AnyBuf &out);
+
+ private:
+  bool room(size_t n);  // false: failed, or nothing is to be stored
+
+  uint8_t *buf_ = nullptr;
+  size_t len_ = 0;
+  size_t cap_ = 0;
+  Status st_ = Status::Ok;
+  const char *failName_ = nullptr;
+  bool fixed_ = false;
+  bool overflow_ = false;
+};
+
+// Logs a failed writer's own line, then `as`; returns its status.
+inline Status writerFailed(const DerWriter &w, const char *src, int line, const char *as) {
+  failed(w.status(), src, line, w.failName());
+  if (as != nullptr) {
+    failed(w.status(), src, line, as);
+  }
+  return w.status();
+}
+// The two-call form over a fill function `fill(DerWriter&)`: measures,
+// then, when `out` is not NULL, writes into it (it must hold the measured
+// size); `*outLen` gets the size either way. Writers that report into a
+// caller's buffer of known capacity use a fixed DerWriter directly and
+// read fits() and size().
+template <class Fill>
+Status writeTwoCall(Fill &&fill, uint8_t *out, uint32_t &outLen, const char *&failName) {
+  DerWriter measure = DerWriter::measuring();
+  if (Status st = fill(measure); st != Status::Ok) {
+    failName = nullptr;
+    return st;
+  }
+  if (!measure.ok()) {
+    failName = measure.failName();
+    return measure.status();
+  }
+  if (out != nullptr) {
+    DerWriter w(std::span<uint8_t>(out, measure.size()));
+    fill(w);
+  }
+  outLen = uint32_t(measure.size());
+  return Status::Ok;
+}
+
+#define RY_WRITER_FAILED(w, as) ::rycert2::writerFailed((w), kSrcFile, __LINE__, (as))
 
 }  // namespace rycert2

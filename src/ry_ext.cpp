@@ -27,9 +27,6 @@ Field significant(Field f) {
   return f.subspan(skip);
 }
 
-// INTEGER content size of a magnitude: a 0x00 in front when bit 7 is set.
-size_t integerContent(Field mag) { return mag.size() + ((mag[0] & 0x80) ? 1 : 0); }
-
 // The fields of the key records in encoding order, one list for both
 // directions (F is Field for encoding, MutField for decoding).
 template <class F, class Key>
@@ -48,33 +45,27 @@ template <size_t N>
 Status encodeKey(const std::array<Field, N> &fields, bool withVersion, uint8_t *out,
                  uint32_t *outLen) {
   Field mags[N];
-  uint64_t content = withVersion ? 3 : 0;  // 02 01 00
   for (size_t i = 0; i < N; ++i) {
     mags[i] = significant(fields[i]);
     if (mags[i].empty()) {
       return RY_FAILED(Status::Memory, "key field is zero");
     }
-    content += elementSize(integerContent(mags[i]));
   }
-  const uint64_t total = elementSize(content);
-  if (out != nullptr) {
-    uint8_t *p = putHeader(out, kIdSequence, size_t(content));
-    if (withVersion) {
-      *p++ = kIdInteger;
-      *p++ = 0x01;
-      *p++ = 0x00;
-    }
-    for (size_t i = 0; i < N; ++i) {
-      p = putHeader(p, kIdInteger, integerContent(mags[i]));
-      if (mags[i][0] & 0x80) {
-        *p++ = 0x00;
-      }
-      std::memcpy(p, mags[i].data(), mags[i].size());
-      p += mags[i].size();
-    }
-  }
-  *outLen = uint32_t(total);
-  return Status::Ok;
+  const char *failName = nullptr;
+  const Status st = writeTwoCall(
+      [&](DerWriter &w) {
+        const DerWriter::Mark seq = w.open(kIdSequence);
+        if (withVersion) {
+          w.integer(0);
+        }
+        for (const Field &m : mags) {
+          w.unsignedInteger(m);
+        }
+        w.close(seq);
+        return Status::Ok;
+      },
+      out, *outLen, failName);
+  return st == Status::Ok ? st : RY_FAILED(st, failName);
 }
 
 // Decodes the INTEGERs of a key SEQUENCE into right-aligned fields.
@@ -87,37 +78,33 @@ Status decodeKey(const uint8_t *der, int32_t derLen, bool withVersion,
   for (const MutField &f : fields) {
     std::memset(f.data(), 0, f.size());
   }
-  const char *failName = nullptr;
+  const char *fn = nullptr;
   DerReader top({der, size_t(derLen)});
   Tlv seq;
-  if (Status st = RY_NEXT(top, seq, "RyAsn1_ReadSequence"); st != Status::Ok) {
+  if (Status st = RY_STEP(top.expect(kIdSequence, seq, fn), fn, "RyAsn1_ReadSequence");
+      st != Status::Ok) {
     return st;
   }
-  if (seq.id != kIdSequence) {
-    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
-  }
-  if (!top.atEnd()) {
-    return RY_FAILED(Status::LengthNotEqual, "RYCERT_LengthNotEqualErr");
+  if (Status st = RY_STEP(top.finish(fn, Status::LengthNotEqual), fn, nullptr);
+      st != Status::Ok) {
+    return st;
   }
   DerReader elems(seq.content);
   Tlv e;
+  // The version must be an INTEGER like every other field; its value is
+  // not checked (two-prime keys say 0, multi-prime ones 1).
   if (withVersion) {
-    if (elems.atEnd()) {
-      return RY_FAILED(Status::KeyElementMissing, "RYCERT_KeyElementMissingErr");
-    }
-    if (Status st = elems.next(e, failName); st != Status::Ok) {
-      return RY_FAILED(st, failName);
+    if (Status st = RY_STEP(elems.expect(kIdInteger, e, fn, Status::KeyElementMissing), fn,
+                            "RyAsn1_ReadInteger");
+        st != Status::Ok) {
+      return st;
     }
   }
   for (const MutField &f : fields) {
-    if (elems.atEnd()) {
-      return RY_FAILED(Status::KeyElementMissing, "RYCERT_KeyElementMissingErr");
-    }
-    if (Status st = elems.next(e, failName); st != Status::Ok) {
-      return RY_FAILED(st, failName);
-    }
-    if (e.id != kIdInteger) {
-      return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadIntegerArray");
+    if (Status st = RY_STEP(elems.expect(kIdInteger, e, fn, Status::KeyElementMissing), fn,
+                            "RyAsn1_ReadIntegerArray");
+        st != Status::Ok) {
+      return st;
     }
     if (e.content.empty()) {
       return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadIntegerArray");
@@ -147,25 +134,28 @@ Status decodePubKey(const AnyBuf *enc, PubKeyInfo &info) {
   if (spki.id != kIdSequence) {
     return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
   }
+  const char *fn = nullptr;
   DerReader parts(spki.content);
   Tlv alg;
   Tlv bits;
-  if (Status st = RY_NEXT(parts, alg, "RyAsn1_ReadSequence"); st != Status::Ok) {
+  if (Status st = RY_STEP(parts.expect(kIdSequence, alg, fn), fn, "RyAsn1_ReadSequence");
+      st != Status::Ok) {
     return st;
   }
-  if (Status st = RY_NEXT(parts, bits, "RyAsn1_ReadSequence"); st != Status::Ok) {
+  if (Status st = RY_STEP(parts.expect(kIdBitString, bits, fn), fn, "RyAsn1_ReadBitString");
+      st != Status::Ok) {
     return st;
   }
-  if (!parts.atEnd() || alg.id != kIdSequence) {
-    return RY_FAILED(parts.atEnd() ? Status::TagNotMatch : Status::InvalidLength,
-                     "RyAsn1_ReadSequence");
+  if (Status st = RY_STEP(parts.finish(fn), fn, nullptr); st != Status::Ok) {
+    return RY_FAILED(st, "RyAsn1_ReadSequence");
   }
   DerReader algParts(alg.content);
   Tlv oidElem;
-  if (Status st = RY_NEXT(algParts, oidElem, "RyAsn1_ReadSequence"); st != Status::Ok) {
+  if (Status st = RY_STEP(algParts.expect(kIdOid, oidElem, fn), fn, "RyAsn1_ReadObjectId");
+      st != Status::Ok) {
     return st;
   }
-  if (oidElem.id != kIdOid || oidElem.content.empty()) {
+  if (oidElem.content.empty()) {
     return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadObjectId");
   }
   // Parameters, when present, must at least be one well-formed element.
@@ -175,7 +165,7 @@ Status decodePubKey(const AnyBuf *enc, PubKeyInfo &info) {
       return st;
     }
   }
-  if (bits.id != kIdBitString || bits.content.empty() || bits.content[0] > 7) {
+  if (bits.content.empty() || bits.content[0] > 7) {
     return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadBitString");
   }
   AnyBuf algorithm{};
@@ -204,25 +194,18 @@ Status decodePubKey(const AnyBuf *enc, PubKeyInfo &info) {
 //   SEQUENCE { INTEGER 1, OBJECT IDENTIFIER rsaEncryption, OCTET STRING key }
 // The OID stands directly in the SEQUENCE, as the token's import expects.
 Status wrapPkcs1(std::span<const uint8_t> key, uint8_t *out, uint32_t *outLen) {
-  const uint64_t content =
-      3 + elementSize(sizeof oid::kRsaEncryption) + elementSize(key.size());
-  const uint64_t total = elementSize(content);
-  if (total > 0xFFFFFFFFu) {
-    return RY_FAILED(Status::InvalidLength, "RyAsn1_WriteOctetString");
-  }
-  if (out != nullptr) {
-    uint8_t *p = putHeader(out, kIdSequence, size_t(content));
-    *p++ = kIdInteger;
-    *p++ = 0x01;
-    *p++ = 0x01;
-    p = putHeader(p, kIdOid, sizeof oid::kRsaEncryption);
-    std::memcpy(p, oid::kRsaEncryption, sizeof oid::kRsaEncryption);
-    p += sizeof oid::kRsaEncryption;
-    p = putHeader(p, kIdOctetString, key.size());
-    std::memcpy(p, key.data(), key.size());
-  }
-  *outLen = uint32_t(total);
-  return Status::Ok;
+  const char *failName = nullptr;
+  const Status st = writeTwoCall(
+      [&](DerWriter &w) {
+        const DerWriter::Mark seq = w.open(kIdSequence);
+        w.integer(1);
+        w.oid(oid::kRsaEncryption);
+        w.element(kIdOctetString, key);
+        w.close(seq);
+        return Status::Ok;
+      },
+      out, *outLen, failName);
+  return st == Status::Ok ? st : RY_FAILED(st, "RyAsn1_WriteOctetString");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 //   AttributeTypeAndValue ::= SEQUENCE { type OBJECT IDENTIFIER, value ANY }
 #include <cstring>
 
-#include "ry_asn2.h"
+#include "ry_low.h"
 #include "ry_names.h"
 
 namespace rycert2 {
@@ -56,16 +56,6 @@ uint8_t stringIdFor(const RyNameNode &node) {
   return allOf(value, printableChar) ? kIdPrintableString : kIdUtf8String;
 }
 
-struct NodeSizes {
-  size_t atv;  // AttributeTypeAndValue content
-  size_t set;  // RelativeDistinguishedName content
-};
-
-NodeSizes sizesOf(const RyNameNode &n) {
-  const size_t atv = elementSize(n.type.oid.length) + elementSize(n.value.length);
-  return {atv, size_t(elementSize(atv))};
-}
-
 Status checkNode(const RyNameNode &n) {
   if (!recordUsable(&n.type.oid) || !recordUsable(&n.value)) {
     return RY_FAILED(Status::Memory, "Pointer is NULL");
@@ -80,55 +70,60 @@ Status checkNode(const RyNameNode &n) {
   return Status::Ok;
 }
 
-// Measures the whole Name first (checked sums), allocates once, then fills.
-Status encodeName(const RyNameNode *first, AnyBuf *&out) {
-  uint64_t content = 0;
-  for (const RyNameNode *n = first; n != nullptr; n = n->next) {
+}  // namespace
+
+//   RelativeDistinguishedName ::= SET SIZE (1..MAX) OF AttributeTypeAndValue
+//   AttributeTypeAndValue ::= SEQUENCE { type OBJECT IDENTIFIER, value ANY }
+Status writeName(DerWriter &w, const RyNameNode *first) {
+  const DerWriter::Mark name = w.open(kIdSequence);
+  for (const RyNameNode *n = first; n != nullptr && w.ok(); n = n->next) {
     if (Status st = checkNode(*n); st != Status::Ok) {
       return st;
     }
-    content += elementSize(sizesOf(*n).set);
-    if (!fitsRecord(content)) {
-      return RY_FAILED(Status::InvalidLength, "RyAsn1_WriteSequence");
-    }
+    const DerWriter::Mark rdn = w.open(kIdSet);
+    const DerWriter::Mark atv = w.open(kIdSequence);
+    w.oid(bytesOf(n->type.oid));
+    w.element(stringIdFor(*n), bytesOf(n->value));
+    w.close(atv);
+    w.close(rdn);
   }
-  AnyBuf *rec = nullptr;
-  uint8_t *p = nullptr;
-  if (beginElement(kIdSequence, content, rec, p) != Status::Ok) {
-    RY_NO_MEMORY();  // the size was checked above
-    return RY_FAILED(Status::Memory, "RyAsn1_WriteSequence");
-  }
-  for (const RyNameNode *n = first; n != nullptr; n = n->next) {
-    const NodeSizes s = sizesOf(*n);
-    p = putHeader(p, kIdSet, s.set);
-    p = putHeader(p, kIdSequence, s.atv);
-    p = putHeader(p, kIdOid, n->type.oid.length);
-    std::memcpy(p, n->type.oid.data, n->type.oid.length);
-    p += n->type.oid.length;
-    p = putHeader(p, stringIdFor(*n), n->value.length);
-    if (n->value.length != 0) {
-      std::memcpy(p, n->value.data, n->value.length);
-      p += n->value.length;
-    }
-  }
-  out = rec;
+  w.close(name);
   return Status::Ok;
 }
 
-// Opens `t` as the constructed element `id` and returns its content.
-Status expect(const Tlv &t, uint8_t id, const char *failName) {
-  if (t.id != id) {
-    return RY_FAILED(Status::TagNotMatch, failName);
+namespace {
+
+// Measures the whole Name first, allocates once, then fills.
+Status encodeName(const RyNameNode *first, AnyBuf *&out) {
+  DerWriter measure = DerWriter::measuring();
+  if (Status st = writeName(measure, first); st != Status::Ok) {
+    return st;
+  }
+  if (!measure.ok()) {
+    return RY_WRITER_FAILED(measure, "RyAsn1_WriteSequence");
+  }
+  DerWriter w;
+  w.reserve(measure.size());
+  writeName(w, first);
+  if (Status st = w.toRecord(out); st != Status::Ok) {
+    return RY_WRITER_FAILED(w, "RyAsn1_WriteSequence");
   }
   return Status::Ok;
+}
+
+// A view record over checked input, for copying into a node.
+AnyBuf viewOf(const Tlv &t) {
+  return AnyBuf{const_cast<uint8_t *>(t.content.data()), uint32_t(t.content.size()), 0, 2, t.tag(),
+                nullptr, nullptr};
 }
 
 // Fills one node from an RDN: its first attribute (further values of a
-// multi-valued RDN are not kept).
+// multi-valued RDN are checked for form but not kept).
 Status decodeRdn(const Tlv &rdn, RyNameNode &node) {
-  if (Status st = expect(rdn, kIdSet, "RyAsn1_ReadSet"); st != Status::Ok) {
-    return st;
+  if (rdn.id != kIdSet) {
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSet");
   }
+  const char *fn = nullptr;
   DerReader attrs(rdn.content);
   Tlv atv;
   if (attrs.atEnd()) {
@@ -137,27 +132,30 @@ Status decodeRdn(const Tlv &rdn, RyNameNode &node) {
   if (Status st = RY_NEXT(attrs, atv, "RyAsn1_ReadSet"); st != Status::Ok) {
     return st;
   }
-  // The other values are still checked for well-formedness.
   while (!attrs.atEnd()) {
     Tlv more;
     if (Status st = RY_NEXT(attrs, more, "RyAsn1_ReadSet"); st != Status::Ok) {
       return st;
     }
   }
-  if (Status st = expect(atv, kIdSequence, "RyAsn1_ReadSequence"); st != Status::Ok) {
-    return st;
+  if (atv.id != kIdSequence) {
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
   }
   DerReader parts(atv.content);
   Tlv type;
   Tlv value;
-  if (Status st = RY_NEXT(parts, type, "RyAsn1_ReadSequence"); st != Status::Ok) {
+  // Both fields are read before the type is judged: a short SEQUENCE is a
+  // length fault whatever its first element is.
+  if (Status st = RY_STEP(parts.expect(DerReader::kAnyId, type, fn), fn, "RyAsn1_ReadSequence");
+      st != Status::Ok) {
     return st;
   }
-  if (Status st = RY_NEXT(parts, value, "RyAsn1_ReadSequence"); st != Status::Ok) {
+  if (Status st = RY_STEP(parts.expect(DerReader::kAnyId, value, fn), fn, "RyAsn1_ReadSequence");
+      st != Status::Ok) {
     return st;
   }
-  if (!parts.atEnd()) {
-    return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadSequence");
+  if (Status st = RY_STEP(parts.finish(fn), fn, nullptr); st != Status::Ok) {
+    return RY_FAILED(st, "RyAsn1_ReadSequence");
   }
   if (type.id != kIdOid || type.content.empty()) {
     return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadObjectId");
@@ -166,16 +164,10 @@ Status decodeRdn(const Tlv &rdn, RyNameNode &node) {
   AnyBuf valueRec{};
   EmbeddedGuard oidGuard(oidRec);
   EmbeddedGuard valueGuard(valueRec);
-  if (Status st = copyInto(oidRec, AnyBuf{const_cast<uint8_t *>(type.content.data()),
-                                          uint32_t(type.content.size()), 0, 2, type.tag(),
-                                          nullptr, nullptr});
-      st != Status::Ok) {
+  if (Status st = copyInto(oidRec, viewOf(type)); st != Status::Ok) {
     return RY_FAILED(st, "RyAsn1_ReadObjectId");
   }
-  if (Status st = copyInto(valueRec, AnyBuf{const_cast<uint8_t *>(value.content.data()),
-                                            uint32_t(value.content.size()), 0, 2, value.tag(),
-                                            nullptr, nullptr});
-      st != Status::Ok) {
+  if (Status st = copyInto(valueRec, viewOf(value)); st != Status::Ok) {
     return RY_FAILED(st, "Hx_CopyAnybuf");
   }
   const NameComponent *c = componentByOid(type.content);
@@ -187,19 +179,12 @@ Status decodeRdn(const Tlv &rdn, RyNameNode &node) {
   return Status::Ok;
 }
 
-Status decodeName(const AnyBuf *enc, RyNameNode **first) {
-  Tlv name;
-  if (Status st = RY_OPEN(enc, name, "RyAsn1_ReadSequence"); st != Status::Ok) {
-    return st;
-  }
+}  // namespace
+
+Status readName(const Tlv &name, RyNameNode **&tail) {
   if (name.id != kIdSequence) {
     RY_FAILED(Status::TagNotMatch, "TAG != RY_DER_ID_SEQUENCE");
     return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
-  }
-  // Append behind whatever the chain already holds.
-  RyNameNode **tail = first;
-  while (*tail != nullptr) {
-    tail = &(*tail)->next;
   }
   DerReader rdns(name.content);
   while (!rdns.atEnd()) {
@@ -219,6 +204,21 @@ Status decodeName(const AnyBuf *enc, RyNameNode **first) {
     }
   }
   return Status::Ok;
+}
+
+namespace {
+
+Status decodeName(const AnyBuf *enc, RyNameNode **first) {
+  Tlv name;
+  if (Status st = RY_OPEN(enc, name, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
+  }
+  // Append behind whatever the chain already holds.
+  RyNameNode **tail = first;
+  while (*tail != nullptr) {
+    tail = &(*tail)->next;
+  }
+  return readName(name, tail);
 }
 
 Status composeDn(AnyBuf *out, const RyNameNode *first) {

@@ -143,6 +143,10 @@ TEST(KeyErrors, StatusAndLogLinesOfEachRefusal) {
        RYCERT_KeyElementMissingErr},
       {"exponent is an OCTET STRING", [&] { return decode(seq({i5, hex("040103")}), &pub); },
        RYCERT_TagNotMatchErr},
+      {"private key version is an OCTET STRING", [&] { return decode(seq({hex("040100"), i5, i5,
+       i5, i5, i5, i5, i5, i5}), &priv); }, RYCERT_TagNotMatchErr},
+      {"private key without its version", [&] { return decode(seq({}), &priv); },
+       RYCERT_KeyElementMissingErr},
       {"8 unused key bits", [] { return decodeSpki(hex("300A 3004 06022A03 03020800")).first; },
        RYCERT_TagNotMatchErr}};
   // clang-format on
