@@ -422,9 +422,13 @@ RYCERT_API uint32_t DER2PEM_data_format(const uint8_t *der, uint32_t derLen, cha
 /* PEM2DER_data_format: the body between the header line and the footer
  * line (or the whole text when it has no '-') decoded; characters outside
  * the alphabet and a last incomplete group are ignored; pem need not be
- * zero-terminated. der must hold 3 bytes per four alphabet characters.
- * pemLen 0: *derLen = 0 (pem and der may then be NULL). Fails for a
- * header line not closed by '-', a missing footer or a NULL argument. */
+ * zero-terminated. The header line ends at the five dashes that close it
+ * on that line, so its label may contain '-'. der must hold 3 bytes per
+ * four alphabet characters. pemLen 0: *derLen = 0 (pem and der may then
+ * be NULL). Fails, *derLen then unchanged, for a header line not closed by
+ * five dashes on its line, RFC 1421 header fields after it (a line with
+ * ':', such as "Proc-Type: 4,ENCRYPTED" in an encrypted key), a missing
+ * footer or a NULL argument. */
 RYCERT_API uint32_t PEM2DER_data_format(const char *pem, uint32_t pemLen, uint8_t *der,
                                         uint32_t *derLen);
 

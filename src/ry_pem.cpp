@@ -398,6 +398,49 @@ size_t findDash(const uint8_t *text, size_t from, size_t len) {
   return hit == nullptr ? len : static_cast<size_t>(static_cast<const uint8_t *>(hit) - text);
 }
 
+constexpr size_t kDashRun = 5;  // the dashes that open and close a boundary line
+
+// Finds the five dashes that close the header line opened at `from`: the first
+// run of five after the opening five, so a label may contain '-' of its own.
+// len when the line ends (CR or LF) or the text ends before them.
+size_t findHeaderClose(const uint8_t *text, size_t from, size_t len) {
+  for (size_t i = from + kDashRun; i + kDashRun <= len; ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      return len;
+    }
+    if (std::memcmp(text + i, "-----", kDashRun) == 0) {
+      return i;
+    }
+  }
+  return len;
+}
+
+// True when the first non-blank line after the header line (whose closing
+// dashes end just before `from`) carries an RFC 1421 header field such as
+// "Proc-Type: 4,ENCRYPTED" or "DEK-Info: ...": a line with a ':' that is not
+// a boundary line. Such text has an encrypted body, or one described by the
+// fields, so it is refused rather than decoded to bytes that are not the
+// object. Base64 lines have no ':'.
+bool hasHeaderFields(const uint8_t *text, size_t from, size_t len) {
+  const void *eol = from < len ? std::memchr(text + from, '\n', len - from) : nullptr;
+  size_t line =
+      eol == nullptr ? len : static_cast<size_t>(static_cast<const uint8_t *>(eol) - text) + 1;
+  while (line < len) {
+    const void *nl = std::memchr(text + line, '\n', len - line);
+    const size_t end =
+        nl == nullptr ? len : static_cast<size_t>(static_cast<const uint8_t *>(nl) - text);
+    size_t first = line;
+    while (first < end && (text[first] == ' ' || text[first] == '\t' || text[first] == '\r')) {
+      ++first;
+    }
+    if (first < end) {
+      return text[first] != '-' && std::memchr(text + first, ':', end - first) != nullptr;
+    }
+    line = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
 }  // namespace rycert2
 
@@ -495,11 +538,13 @@ RYCERT_API uint32_t DER2PEM_data_format(const uint8_t *der, uint32_t derLen, cha
 }
 
 // PEM2DER_data_format: with no '-' in the text the whole text is the body;
-// otherwise the body runs from five characters past the second '-' (the
-// dashes closing the header line, whatever its label) to the next '-' (the
-// footer line, which is not examined). Only the body's alphabet characters
-// are decoded, so line breaks, blanks and a last incomplete group are
-// ignored; the text need not be zero-terminated.
+// otherwise the header line opens at the first '-' and ends at the next run
+// of five dashes on that line (so a label such as "X-Y" is read whole), and
+// the body runs from there to the next '-' (the footer line, which is not
+// examined). Header fields after the header line (RFC 1421: Proc-Type,
+// DEK-Info) are refused. Only the body's alphabet characters are decoded,
+// so line breaks, blanks and a last incomplete group are ignored; the text
+// need not be zero-terminated.
 RYCERT_API uint32_t PEM2DER_data_format(const char *pem, uint32_t pemLen, uint8_t *der,
                                         uint32_t *derLen) {
   if (derLen == nullptr) {
@@ -519,11 +564,14 @@ RYCERT_API uint32_t PEM2DER_data_format(const char *pem, uint32_t pemLen, uint8_
   const size_t firstDash = findDash(text, 0, len);
   if (firstDash != len) {
     // Skip the opening "-----" and the label up to the closing dashes.
-    const size_t closing = findDash(text, firstDash + 5, len);
+    const size_t closing = findHeaderClose(text, firstDash, len);
     if (closing == len) {
       return kTextFailed;
     }
-    bodyStart = closing + 5;
+    bodyStart = closing + kDashRun;
+    if (hasHeaderFields(text, bodyStart, len)) {
+      return kTextFailed;
+    }
     bodyEnd = findDash(text, bodyStart, len);
     if (bodyEnd == len) {
       return kTextFailed;
