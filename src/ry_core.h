@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string_view>
+#include <type_traits>
 
 #include "mosk.h"
 #include "rycert2.h"
@@ -65,6 +66,39 @@ inline Status failed(Status st, const char *src, int line, std::string_view name
 inline uint8_t *allocBytes(const char *src, int line, size_t n) {
   return static_cast<uint8_t *>(MOSK_Malloc(src, line, n));
 }
+
+// ------------------------------------------------------------ C boundary
+
+// Runs the body of an exported function. Library code does not throw;
+// should anything thrown reach here all the same, it stops here, is
+// logged, and the caller gets a failure status, never an exception.
+template <class Body>
+uint32_t cBoundary(const char *src, int line, Body &&body) noexcept {
+  try {
+    if constexpr (std::is_same_v<std::invoke_result_t<Body>, Status>) {
+      return code(body());
+    } else {
+      return body();
+    }
+  } catch (...) {
+    logLine(src, line, "------>", "exception");
+    return RYCERT_MemoryErr;
+  }
+}
+#define RY_C_BOUNDARY(...) ::rycert2::cBoundary(kSrcFile, __LINE__, [&]() -> ::rycert2::Status __VA_ARGS__)
+
+template <class... P>
+bool anyNull(const P *...p) {
+  return ((p == nullptr) || ...);
+}
+// The argument check of an exported function: any NULL pointer gives 100
+// and the line "------>Pointer is NULL".
+#define RY_REQUIRE(...)                                                     \
+  do {                                                                      \
+    if (::rycert2::anyNull(__VA_ARGS__)) {                                  \
+      return RY_FAILED(::rycert2::Status::Memory, "Pointer is NULL");       \
+    }                                                                       \
+  } while (0)
 
 // ---------------------------------------------------------------- owners
 
