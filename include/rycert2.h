@@ -354,7 +354,10 @@ RYCERT_API uint32_t Hx_SetAttributeCharValue(AnyBuf *dst, const uint8_t *bytes, 
  * its alphabet) or else UTF8String. */
 RYCERT_API uint32_t Hx_EncodeIssuerSuject(RyNameNode **name, AnyBuf **out);
 /* Hx_DecodeIssuerSubject: appends one node per RDN (its first attribute)
- * to *first. On failure the nodes already linked stay for Hx_FreeName. */
+ * to *first. On failure the nodes already linked stay on *first, on
+ * purpose (an exception to "out-parameters only on success" that callers
+ * rely on): the caller releases the chain with Hx_FreeName, as on
+ * success. */
 RYCERT_API uint32_t Hx_DecodeIssuerSubject(const AnyBuf *encoded, RyNameNode **first);
 /* Hx_FreeName: releases every node of the chain and what it owns. */
 RYCERT_API void Hx_FreeName(RyNameNode *first);
@@ -447,10 +450,18 @@ RYCERT_API uint32_t Ry_Encode_PrivateKey(const RyRsaPrivateKey *key, uint8_t *ou
 /* Ry_Decode_PublicKey: fills the record from RSAPublicKey DER.
  * RYCERT_InvalidLengthErr for derLen <= 0 or an INTEGER longer than its
  * field, RYCERT_KeyElementMissingErr for too few elements,
- * RYCERT_TagNotMatchErr for an element that is not an INTEGER. On failure
- * the record may be partly filled, the rest zero. */
+ * RYCERT_TagNotMatchErr for an element that is not an INTEGER,
+ * RYCERT_MemoryErr for a NULL key or der. A NULL argument or derLen <= 0
+ * leaves the record untouched. A failure after
+ * that leaves it partly filled, on purpose (an exception to
+ * "out-parameters only on success"): the fields decoded before the fault
+ * hold their values and the rest are zero. */
 RYCERT_API uint32_t Ry_Decode_PublicKey(RyRsaPublicKey *key, const uint8_t *der, int32_t derLen);
-/* Ry_Decode_PrivateKey: fills the record from RSAPrivateKey DER. */
+/* Ry_Decode_PrivateKey: fills the record from RSAPrivateKey DER, with the
+ * statuses of Ry_Decode_PublicKey. As there, a NULL argument or
+ * derLen <= 0 leaves the record untouched, and a failure after that
+ * leaves it partly filled on purpose: the fields decoded before the fault
+ * hold their values and the rest are zero. */
 RYCERT_API uint32_t Ry_Decode_PrivateKey(RyRsaPrivateKey *key, const uint8_t *der,
                                          int32_t derLen);
 /* Hx_PKCS1to8KEY: SEQUENCE { INTEGER 1, OID rsaEncryption, OCTET STRING
