@@ -28,6 +28,20 @@ inline constexpr uint8_t kEmailAddress[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 
 // PKCS#1 rsaEncryption, 1.2.840.113549.1.1.1
 inline constexpr uint8_t kRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01};
 
+// PKCS#1 signature algorithms, 1.2.840.113549.1.1.n (RFC 8017 A.2.4)
+inline constexpr uint8_t kMd2WithRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                                    0x0D, 0x01, 0x01, 0x02};  // .2
+inline constexpr uint8_t kMd5WithRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                                    0x0D, 0x01, 0x01, 0x04};  // .4
+inline constexpr uint8_t kSha1WithRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                                     0x0D, 0x01, 0x01, 0x05};  // .5
+inline constexpr uint8_t kSha256WithRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                                       0x0D, 0x01, 0x01, 0x0B};  // .11
+inline constexpr uint8_t kSha384WithRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                                       0x0D, 0x01, 0x01, 0x0C};  // .12
+inline constexpr uint8_t kSha512WithRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                                       0x0D, 0x01, 0x01, 0x0D};  // .13
+
 inline bool equal(Octets a, Octets b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
