@@ -1,0 +1,338 @@
+// Shared X.509 pieces of the certificate, CRL and request contexts: byte
+// fields that view a context's DER or own a copy, growable arrays, names
+// kept as DER plus appended nodes, attribute tables, the length protocol
+// of the queries, time and AlgorithmIdentifier writing and reading, and the
+// ONE signing step of the three encoders.
+//
+// Layering: this header sits above ry_asn2.h / ry_low.h / ry_names.h and
+// below ry_cert*, ry_crl*, ry_csr*. Interfaces here are only added to,
+// never renamed (the CRL and request code build on them).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "ry_asn2.h"
+#include "ry_low.h"
+#include "ry_names.h"
+
+namespace rycert2 {
+
+using ByteSpan = std::span<const uint8_t>;
+
+// ------------------------------------------------------------ byte fields
+
+// A field's bytes: either a view into DER the context owns (decoding keeps
+// one copy of the input and points into it) or a block the field owns (a
+// setter's copy). Zero-initialised = empty.
+struct ByteField {
+  const uint8_t *data = nullptr;
+  uint32_t length = 0;
+  bool owned = false;
+
+  ByteSpan view() const { return {data, data == nullptr ? 0u : length}; }
+  bool empty() const { return length == 0; }
+};
+// Replaces the field with a fresh copy of `bytes` (an empty span empties
+// it). 100 ("------>MOSK_Malloc" logged) when the copy cannot be made; the
+// field is then unchanged.
+Status setCopy(ByteField &f, ByteSpan bytes);
+// Replaces the field with a view (no copy); the viewed bytes must outlive it.
+void setView(ByteField &f, ByteSpan bytes);
+// Releases an owned block and empties the field.
+void clearField(ByteField &f);
+
+// ---------------------------------------------------------- growable array
+
+// An array of trivially copyable records from the runtime allocator,
+// doubled as it grows (appends are amortised O(1), lookups by index O(1)).
+// Zero-initialised = empty. Elements are not destroyed one by one: callers
+// release what an element owns before clear().
+template <class T>
+class PodArray {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  PodArray() = default;
+  PodArray(const PodArray &) = delete;
+  PodArray &operator=(const PodArray &) = delete;
+  ~PodArray() { clear(); }
+
+  // Room for n more elements in one block; 100 (not logged) when memory runs out.
+  Status reserve(size_t n) {
+    if (size_ + n <= cap_) {
+      return Status::Ok;
+    }
+    size_t want = cap_ < 4 ? 4 : cap_ * 2;
+    if (want < size_ + n) {
+      want = size_ + n;
+    }
+    if (want > (size_t(1) << 40) / sizeof(T)) {
+      return Status::Memory;
+    }
+    auto *p = static_cast<T *>(MOSK_Malloc("ry_x509", __LINE__, want * sizeof(T)));
+    if (p == nullptr) {
+      return Status::Memory;
+    }
+    if (size_ != 0) {
+      std::memcpy(static_cast<void *>(p), items_, size_ * sizeof(T));
+    }
+    MOSK_Free(items_);
+    items_ = p;
+    cap_ = want;
+    return Status::Ok;
+  }
+  // Appends a copy of `v`; 100 (not logged) when memory runs out, the
+  // array then unchanged.
+  Status push(const T &v) {
+    if (Status st = reserve(1); st != Status::Ok) {
+      return st;
+    }
+    items_[size_++] = v;
+    return Status::Ok;
+  }
+  void popBack() { --size_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  T &operator[](size_t i) { return items_[i]; }
+  const T &operator[](size_t i) const { return items_[i]; }
+  T &back() { return items_[size_ - 1]; }
+  T *begin() { return items_; }
+  T *end() { return items_ + size_; }
+  const T *begin() const { return items_; }
+  const T *end() const { return items_ + size_; }
+  void clear() {
+    MOSK_Free(items_);
+    items_ = nullptr;
+    size_ = cap_ = 0;
+  }
+
+ private:
+  T *items_ = nullptr;
+  size_t size_ = 0;
+  size_t cap_ = 0;
+};
+
+// ------------------------------------------------------------------ names
+
+// A name as a context keeps it: the DER of a decoded Name (content octets
+// of the SEQUENCE, a view into the context's DER) followed by the nodes
+// that setters appended (RyNameNode chain, tail kept so appends are O(1)).
+// Queries see the decoded components first, then the appended ones, as if
+// both were one chain in that order.
+struct NameField {
+  ByteSpan der;                    // RDNs of a decoded Name; checked by checkName
+  RyNameNode *head = nullptr;      // appended nodes, owned
+  RyNameNode **tail = &head;       // where the next node goes
+  // Zero-initialise then call initName (tail must point at head).
+};
+void initName(NameField &n);
+// Releases the appended nodes and forgets the DER view.
+void clearName(NameField &n);
+// Appends a node for component `c` whose value is a copy of `value`, with
+// string tag 19 (PrintableString; the Name writer picks the string type
+// that can hold it, Part 3.2). 100 ("------>MOSK_Malloc") on allocation
+// failure, the name then unchanged.
+Status appendComponent(NameField &n, const NameComponent &c, ByteSpan value);
+// Checks a Name element as Hx_DecodeIssuerSubject would read it (each RDN
+// a non-empty SET, its first attribute SEQUENCE { OID, ANY }), without
+// building nodes, and on success stores the view of its content in `n.der`.
+// Failures are logged as the node decoder logs them; the last line names
+// `as` ("Hx_DecodeIssuerSubject").
+Status checkName(const Tlv &name, NameField &n, const char *as);
+// The value (string content octets) of the first component with attribute
+// code `code`: decoded RDNs first (only types the Name decoder recognises,
+// so postal address, postal code and telephone are not found there), then
+// appended nodes. Empty span when none.
+ByteSpan firstComponent(const NameField &n, uint32_t code);
+// The DN text of Hx_GetDN (C=..,O=..,OU=..,CN=..,E=..,S=..,L=.., last
+// occurrence wins) into an empty `out` (data allocated, length set). No
+// component shown: Ok and `out` untouched. 100 on allocation failure.
+Status renderDn(const NameField &n, AnyBuf &out);
+// Writes the Name SEQUENCE: the decoded RDNs as they stand, then one RDN
+// per appended node (writeName of ry_low.h). Node faults are returned and
+// logged; writer faults stay in `w`.
+Status writeNameField(DerWriter &w, const NameField &n);
+
+// The order of name components within an identifier family: every family
+// numbers its components country, state or province, locality,
+// organization, organizational unit, common name, e-mail, postal address,
+// postal code, telephone, from a first identifier on (CERT_ISSUER_* from 8,
+// CERT_SUBJECT_* from 31, CRL_ISSUER_* from 1007, CSR_SUBJECT_* from 2006;
+// the alternative-name families stop after e-mail).
+inline constexpr uint32_t kNameIdOrder[] = {
+    RY_DN_COUNTRY,      RY_DN_STATEORPROVINCE, RY_DN_LOCALITY,      RY_DN_ORGANIZATION,
+    RY_DN_ORGUNIT,      RY_DN_COMMONNAME,      RY_DN_EMAIL,         RY_DN_POSTALADDRESS,
+    RY_DN_POSTALCODE,   RY_DN_TELEPHONE};
+// The component an identifier names: offset (id - firstId) into
+// kNameIdOrder, then the name-component table. NULL when out of range.
+const NameComponent *componentAtOffset(int64_t id, int64_t firstId);
+
+// ------------------------------------------------------- attribute tables
+
+// What an attribute row reads or writes. `slot` is the family's own field
+// selector (an enum of the family's source file); `arg` is family data: for
+// Name rows the offset into kNameIdOrder.
+enum class AttrKind : uint8_t {
+  Bytes,    // a byte field: char query / char setter
+  Int,      // an unsigned 32-bit value: int query / int setter
+  Name,     // a name component: first value on query, node appended on set
+  DnText,   // the DN text of a name, produced on first query
+  Special,  // handled by the family's own code (iterators, policies, ...)
+};
+
+enum AttrFlag : uint16_t {
+  kAttrGet = 1u << 0,             // answered by the family's query
+  kAttrSet = 1u << 1,             // accepted by the family's setter
+  kAttrOnceOnly = 1u << 2,        // a second set gives 114 RYCERT_AttributeAlreadySet
+  kAttrMarksExtensions = 1u << 3, // setting it gives the object an extensions field
+  kAttrUpperLen = 1u << 4,        // length queries log " LEN" instead of " Len"
+};
+
+struct AttrRow {
+  int32_t id;                // public identifier, never renumbered
+  std::string_view logName;  // the identifier's name in the public header
+  AttrKind kind;
+  uint8_t slot;              // family field selector
+  uint8_t arg;               // Name rows: offset into kNameIdOrder
+  uint16_t flags;            // AttrFlag bits
+};
+
+// A Name row: `arg` is the offset of `id` from the family's first id.
+constexpr AttrRow nameRow(int32_t id, std::string_view logName, uint8_t slot, int32_t firstId,
+                          uint16_t flags) {
+  return AttrRow{id, logName, AttrKind::Name, slot, uint8_t(id - firstId), flags};
+}
+
+// Tables are sorted by id with no id twice (static_assert at each table).
+constexpr bool sortedUnique(std::span<const AttrRow> rows) {
+  for (size_t i = 1; i < rows.size(); ++i) {
+    if (rows[i - 1].id >= rows[i].id) {
+      return false;
+    }
+  }
+  return true;
+}
+// The row of `id` (binary search), NULL when the family has none.
+const AttrRow *findAttr(std::span<const AttrRow> rows, int64_t id);
+// The name component of a Name row.
+inline const NameComponent *rowComponent(const AttrRow &row) {
+  return row.arg < std::size(kNameIdOrder) ? componentByCode(kNameIdOrder[row.arg]) : nullptr;
+}
+
+// Log lines of the attribute operations, in the caller's source file:
+// "======>Set <name>", "======>Get <name>" (+ " Len" / " LEN" for a
+// length query).
+void logSet(const char *src, int line, const AttrRow &row);
+void logGet(const char *src, int line, const AttrRow &row, bool lengthQuery);
+#define RY_LOG_SET(row) ::rycert2::logSet(kSrcFile, __LINE__, (row))
+#define RY_LOG_GET(row, lenQuery) ::rycert2::logGet(kSrcFile, __LINE__, (row), (lenQuery))
+
+// The length protocol of the char queries and of the encoders' results:
+// *outLen := size of `value`; when `buffer` is not NULL the bytes are
+// copied into it (the caller sized it with a first, NULL-buffer call).
+void answerBytes(ByteSpan value, uint8_t *buffer, uint32_t *outLen);
+
+// --------------------------------------------------------------- time
+
+// Integer time of 2050-01-01T00:00:00Z: from here on a validity, update or
+// revocation time is written as GeneralizedTime even when UTCTime was
+// chosen (RFC 5280 4.1.2.5, 5.1.2.4).
+inline constexpr uint32_t kGeneralizedTimeFrom = 2524608000u;
+// Writes `t` as UTCTime when `utcForm` and t < 2050, else GeneralizedTime
+// (X.690 11.7, 11.8: YYMMDDhhmmssZ / YYYYMMDDhhmmssZ). Faults stay in `w`,
+// named "RyAsn1_WriteUtcTime" or "RyAsn1_WriteGeneralizedTime".
+void writeTime(DerWriter &w, uint32_t t, bool utcForm);
+// Reads a Time element:  Time ::= CHOICE { utcTime UTCTime, generalTime
+// GeneralizedTime }. `utcForm` true for UTCTime. A wrong identifier gives
+// 106 named "RyAsn1_ReadUtcTime"; a malformed text the reader's status,
+// named after the reader of its type. Nothing logged.
+Status readTime(const Tlv &t, uint32_t &time, bool &utcForm, const char *&failName);
+
+// ------------------------------------------------- AlgorithmIdentifier
+
+//   AlgorithmIdentifier ::= SEQUENCE { algorithm OBJECT IDENTIFIER,
+//                                      parameters ANY OPTIONAL }
+// Writes the OID content `oid` and, when `nullParams`, a NULL (RFC 4055 2.1
+// for the RSA signature algorithms). Faults stay in `w`.
+void writeAlgorithm(DerWriter &w, ByteSpan oid, bool nullParams);
+// Reads an AlgorithmIdentifier element (identifier 30) and gives the OID
+// content octets; parameters, when present, must be one well-formed
+// element. Nothing logged; failName names the failing reader
+// ("RyAsn1_ReadSequence", "RyAsn1_ReadObjectId").
+Status readAlgorithm(const Tlv &alg, ByteSpan &oid, const char *&failName);
+
+// ------------------------------------------------------ the signing step
+
+// The callback and its parameter as a context keeps them.
+struct Signer {
+  RyCertSignFunc fn = nullptr;
+  ByteField param;  // owned copy of the caller's parameter bytes
+};
+// RyCert_Set*SignFunc: stores `fn` (NULL too); when `param` is not NULL and
+// paramLen >= 1 replaces the parameter with a copy. 100 ("------>MOSK_Malloc")
+// when the copy fails, the signer then unchanged.
+Status setSigner(Signer &s, RyCertSignFunc fn, const uint8_t *param, int32_t paramLen);
+void clearSigner(Signer &s);
+
+// Status of an encode without a callback: returned before any call, with
+// the line "------>RyCertSignFunc is NULL".
+inline constexpr Status kNoSignFunc = Status::Memory;
+// Signature lengths from this size on are refused with 107.
+inline constexpr uint32_t kMaxSignatureLen = 10240;
+
+// How one kind of object is signed.
+struct SignSpec {
+  // The signatureAlgorithm after the TBS: OID content octets, and whether a
+  // NULL parameters element follows (certificates and requests) or none
+  // (CRLs, Part 5.2).
+  ByteSpan algorithmOid;
+  bool nullParams;
+  // Storing the signature is logged as the Parts log their setter call:
+  // "======>Set <signatureAttr>" on success, "------><setterName>" with 101
+  // when the callback reports 0 bytes.
+  const char *setterName;       // "RyCert_SetCertAttributeChar"
+  std::string_view signatureAttr;  // "CERT_CA_SIGNATURE"
+};
+
+// Where the parts of a signed object stand inside its DER.
+struct SignedParts {
+  ByteSpan tbs;        // the complete TBS element
+  ByteSpan signature;  // the signature value (BIT STRING content after the unused-bits octet)
+};
+
+// The one signing step of the three encoders:
+//   Certificate / CertificateList / CertificationRequest ::= SEQUENCE {
+//     tbs ..., signatureAlgorithm AlgorithmIdentifier, signature BIT STRING }
+// `tbs` is the complete encoded TBS element. Protocol with the callback:
+//   1. no callback: kNoSignFunc before any call;
+//   2. fn(tbs, tbsLen, NULL, &len, NULL): the needed length; nonzero
+//      result returned unchanged ("------>RyCertSignFunc");
+//   3. len >= 10240: 107 ("------>RYCERT_InvalidSignatureLenErr");
+//   4. a buffer of exactly len bytes (at least one block) is allocated;
+//      fn(tbs, tbsLen, buffer, &len (= capacity), param): nonzero result
+//      returned unchanged ("------>RyCertSignFunc");
+//   5. reported length above the capacity: 107; 0: 101 ("------>" setterName);
+//   6. the outer SEQUENCE is written in one block.
+// On success `der` (empty on entry) owns the whole DER, and `parts` views
+// the TBS and signature inside it. On failure `der` stays empty.
+Status signAndWrap(const Signer &signer, ByteSpan tbs, const SignSpec &spec, AnyBuf &der,
+                   SignedParts &parts);
+
+// The same over a writer that already holds the start of the signed object:
+// the caller opened the outer SEQUENCE at offset 0 of `w` (growing mode,
+// `w.open(kIdSequence)` first) and then wrote the complete TBS element.
+// The TBS is signed where it stands, the signatureAlgorithm and signature
+// are appended and the outer length is fixed with one move; nothing is
+// copied. `w` is consumed (empty afterwards, also on failure).
+Status signAndWrapWriter(const Signer &signer, DerWriter &w, const SignSpec &spec, AnyBuf &der,
+                         SignedParts &parts);
+
+// Step 1 of every encoder: when `cache` holds bytes (an earlier encode, or a
+// decoded object) answers with them under the length protocol and sets
+// `done`.
+void answerCached(const AnyBuf &cache, uint8_t *buffer, uint32_t *outLen, bool &done);
+
+}  // namespace rycert2
