@@ -42,6 +42,9 @@ inline constexpr uint8_t kSha384WithRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0
 inline constexpr uint8_t kSha512WithRsaEncryption[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
                                                        0x0D, 0x01, 0x01, 0x0D};  // .13
 
+// id-ce-cRLReasons, 2.5.29.21 (RFC 5280 5.3.1)
+inline constexpr uint8_t kCrlReason[] = {0x55, 0x1D, 0x15};
+
 inline bool equal(Octets a, Octets b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
