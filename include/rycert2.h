@@ -473,6 +473,319 @@ RYCERT_API uint32_t Hx_PKCS1to8KEY(const uint8_t *der, uint32_t derLen, uint8_t 
  * kind and parameters are not touched; algorithm and key must be empty. */
 RYCERT_API uint32_t Hx_DecodePubKey(const AnyBuf *encoded, PubKeyInfo *info);
 
+/* ------------------------------------------------------------------ */
+/* Signing callback and signature algorithms                           */
+/* ------------------------------------------------------------------ */
+
+/*
+ * RyCertSignFunc - the signing callback of the certificate, CRL and
+ * request encoders (RyCert_SetCertSignFunc, RyCert_SetCrlSignFunc,
+ * RyCert_SetCsrSignFunc). Each encode calls it twice on the caller's
+ * thread:
+ *   1. fn(tbs, tbsLen, NULL, &len, NULL): store the signature length that
+ *      will be needed in *len;
+ *   2. fn(tbs, tbsLen, buf, &len, param): *len holds the capacity of buf
+ *      (the length answered in call 1); write the signature value (the
+ *      BIT STRING content, no unused-bits octet) into buf and its length
+ *      into *len.
+ * tbs is the complete encoded to-be-signed element; param is the
+ * library's copy of the bytes given to the Set*SignFunc call (NULL when
+ * none were given). A length of 10240 or more in call 1, or more than the
+ * capacity in call 2, fails the encode with RYCERT_InvalidSignatureLenErr;
+ * 0 bytes in call 2 with RYCERT_InvalidLengthErr. Return 0 on success; any
+ * other value fails the encode and is returned by it unchanged. The
+ * callback keeps no pointer after returning.
+ */
+typedef uint32_t (*RyCertSignFunc)(const uint8_t *data, uint32_t dataLen, uint8_t *signature,
+                                   uint32_t *signatureLen, const uint8_t *param);
+
+/* Signature algorithm codes (token signing and verification). */
+#define SIGALG_RSA         200 /* rsaEncryption 1.2.840.113549.1.1.1: raw PKCS#1 v1.5 */
+#define SIGALG_MD2_RSA     201 /* md2WithRSAEncryption 1.2.840.113549.1.1.2 */
+#define SIGALG_MD5_RSA     202 /* md5WithRSAEncryption 1.2.840.113549.1.1.4 */
+#define SIGALG_SHA1_RSA    203 /* sha1WithRSAEncryption 1.2.840.113549.1.1.5 */
+#define SIGALG_SHA256_RSA  204 /* sha256WithRSAEncryption 1.2.840.113549.1.1.11 */
+#define SIGALG_SHA384_RSA  205 /* sha384WithRSAEncryption 1.2.840.113549.1.1.12 */
+#define SIGALG_SHA512_RSA  206 /* sha512WithRSAEncryption 1.2.840.113549.1.1.13 */
+
+/* Content octets (9 bytes each) of those OIDs, for CERT_*_SIGNATUREALGORITHM,
+ * CERT_PUBLICKEY_ALGORITHM and their CRL and request counterparts. */
+#define RY_OID_RSA_ENCRYPTION   "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01"
+#define RY_OID_MD2_WITH_RSA     "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x02"
+#define RY_OID_MD5_WITH_RSA     "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x04"
+#define RY_OID_SHA1_WITH_RSA    "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x05"
+#define RY_OID_SHA256_WITH_RSA  "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0B"
+#define RY_OID_SHA384_WITH_RSA  "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0C"
+#define RY_OID_SHA512_WITH_RSA  "\x2A\x86\x48\x86\xF7\x0D\x01\x01\x0D"
+#define RY_OID_RSA_LEN          9
+
+/* ------------------------------------------------------------------ */
+/* Certificates: attribute identifiers                                 */
+/*                                                                     */
+/* One numbering serves the setters and the queries. "char" attributes */
+/* travel as bytes (RyCert_SetCertAttributeChar, ..GetCertAttributeChar)*/
+/* "int" ones as an unsigned 32-bit value (..AttributeInt). [G] the    */
+/* query answers it, [S] a setter accepts it; any other identifier is  */
+/* refused with RYCERT_AttributeNotSupportErr.                         */
+/* ------------------------------------------------------------------ */
+
+#define CERT_TBS_CERTIFICATE                    1  /* char [G]: the encoded TBSCertificate */
+#define CERT_OUTER_SIGNATUREALGORITHM           2  /* char [GS]: signatureAlgorithm OID content */
+#define CERT_CA_SIGNATURE                       3  /* char [GS]: signature value (BIT STRING content) */
+#define CERT_VERSION                            4  /* int [GS]: 0 = v1, 2 = v3 */
+#define CERT_SERIALNUMBER                       5  /* char [GS]: INTEGER content (magnitude) */
+#define CERT_INNER_SIGNATUREALGORITHM           6  /* char [GS]: TBS signature OID content */
+#define CERT_ISSUER_DN                          7  /* char [G]: DN text of the issuer (Hx_GetDN) */
+#define CERT_ISSUER_COUNTRYNAME                 8  /* char [GS]: issuer components 8..17 */
+#define CERT_ISSUER_STATEORPROVINCENAME         9
+#define CERT_ISSUER_LOCALITYNAME                10
+#define CERT_ISSUER_ORGANIZATIONNAME            11
+#define CERT_ISSUER_ORGANIZATIONALUNITNAME      12
+#define CERT_ISSUER_COMMONNAME                  13
+#define CERT_ISSUER_EMAIL                       14
+#define CERT_ISSUER_POSTALADDRESS               15
+#define CERT_ISSUER_POSTALCODE                  16
+#define CERT_ISSUER_TELEPHONE                   17
+#define CERT_VALIDFROM                          28 /* int [GS]: notBefore, integer time */
+#define CERT_VALIDTO                            29 /* int [GS]: notAfter, integer time */
+#define CERT_SUBJECT_DN                         30 /* char [G]: DN text of the subject */
+#define CERT_SUBJECT_COUNTRYNAME                31 /* char [GS]: subject components 31..40 */
+#define CERT_SUBJECT_STATEORPROVINCENAME        32
+#define CERT_SUBJECT_LOCALITYNAME               33
+#define CERT_SUBJECT_ORGANIZATIONNAME           34
+#define CERT_SUBJECT_ORGANIZATIONALUNITNAME     35
+#define CERT_SUBJECT_COMMONNAME                 36
+#define CERT_SUBJECT_EMAIL                      37
+#define CERT_SUBJECT_POSTALADDRESS              38
+#define CERT_SUBJECT_POSTALCODE                 39
+#define CERT_SUBJECT_TELEPHONE                  40
+#define CERT_PUBLICKEY_ALGORITHM                51 /* char [GS]: decoded: the OID element (06 ..);
+                                                      set: OID content octets */
+#define CERT_SUBJECTPUBLICKEYINFO               52 /* char [GS]: subjectPublicKey BIT STRING
+                                                      content (RSA: RSAPublicKey DER) */
+#define CERTEX_AUTHORITYKEYIDENTIFIER           63 /* char [GS], once: keyIdentifier octets */
+#define CERTEX_SUBJECTKEYIDENTIFIER             83 /* char [GS], once: key identifier octets */
+#define CERTEX_KEYUSAGE_CRITICAL                84 /* char [G]: 1 byte, the criticality byte */
+#define CERTEX_KEYUSAGE                         85 /* char [GS], once: decoded: the BIT STRING
+                                                      content (unused-bits octet first); set: the
+                                                      bit bytes (written critical) */
+#define CERTEX_CERTPOLICYID                     90 /* char [S]: policy OID content (first call only) */
+#define CERTEX_CERTPOLICY_CPS                   91 /* char [S]: a CPS URI qualifier of that policy */
+#define CERT_SUBJECT_ALT_COUNTRYNAME            99 /* char [S]: subjectAltName directoryName */
+#define CERT_SUBJECT_ALT_STATEORPROVINCENAME    100 /*   components 99..105 */
+#define CERT_SUBJECT_ALT_LOCALITYNAME           101
+#define CERT_SUBJECT_ALT_ORGANIZATIONNAME       102
+#define CERT_SUBJECT_ALT_ORGANIZATIONALUNITNAME 103
+#define CERT_SUBJECT_ALT_COMMONNAME             104
+#define CERT_SUBJECT_ALT_EMAIL                  105
+#define CERT_ISSUER_ALT_COUNTRYNAME             107 /* char [S]: issuerAltName directoryName */
+#define CERT_ISSUER_ALT_STATEORPROVINCENAME     108 /*   components 107..113 */
+#define CERT_ISSUER_ALT_LOCALITYNAME            109
+#define CERT_ISSUER_ALT_ORGANIZATIONNAME        110
+#define CERT_ISSUER_ALT_ORGANIZATIONALUNITNAME  111
+#define CERT_ISSUER_ALT_COMMONNAME              112
+#define CERT_ISSUER_ALT_EMAIL                   113
+#define CERTEX_BASICCONSTRAINTS_CRITICAL        117 /* char [GS]: G: 1 byte criticality; S: a
+                                                       critical basicConstraints, cA FALSE */
+#define CERTEX_AUTHORITY                        118 /* char [GS]: G: 1 byte cA; S: cA TRUE,
+                                                       non-critical (only one of 117/118) */
+#define CERTEX_PATHLENCONSTRAINT                119 /* char [GS]: INTEGER content (first byte used) */
+#define CERTEX_EXTKEY_USAGE                     127 /* char [GS], once: 4-byte purpose field */
+#define CERTEX_CRLDIST_FULLNAME                 129 /* char [GS]: G: iterator over the points'
+                                                       first GeneralName (86 len URI); S: a URI */
+
+/* Extended key usage purpose flags: byte 1 and byte 2 of the 4-byte
+ * CERTEX_EXTKEY_USAGE field. */
+#define RY_EKU1_SERVERAUTH      0x40 /* 1.3.6.1.5.5.7.3.1 */
+#define RY_EKU1_CLIENTAUTH      0x80 /* 1.3.6.1.5.5.7.3.2 */
+#define RY_EKU2_CODESIGNING     0x01 /* 1.3.6.1.5.5.7.3.3 */
+#define RY_EKU2_EMAILPROTECTION 0x02 /* 1.3.6.1.5.5.7.3.4 */
+#define RY_EKU2_IPSECENDSYSTEM  0x04 /* 1.3.6.1.5.5.7.3.5 */
+#define RY_EKU2_IPSECTUNNEL     0x08 /* 1.3.6.1.5.5.7.3.6 */
+#define RY_EKU2_IPSECUSER       0x10 /* 1.3.6.1.5.5.7.3.7 */
+#define RY_EKU2_TIMESTAMPING    0x20 /* 1.3.6.1.5.5.7.3.8 */
+
+/* ------------------------------------------------------------------ */
+/* Certificates: contexts                                              */
+/*                                                                     */
+/* One opaque CertCtx serves as encode and as decode context. The      */
+/* context functions log "======><name> Begin" and " End"; a NULL      */
+/* handle or required pointer gives RYCERT_MemoryErr ("------>Pointer  */
+/* is NULL"). The context owns everything reachable from it.           */
+/* ------------------------------------------------------------------ */
+
+/* RyCert_CreateCertEncodeCtx: allocates an empty context into *ctx
+ * (version 0, no fields, no callback). RYCERT_MemoryErr when memory runs
+ * out; *ctx is then NULL. */
+RYCERT_API uint32_t RyCert_CreateCertEncodeCtx(CertCtx **ctx);
+/* RyCert_CreateCertDecodeCtx: exactly RyCert_CreateCertEncodeCtx. */
+RYCERT_API uint32_t RyCert_CreateCertDecodeCtx(CertCtx **ctx);
+/* RyCert_DestroyCertEncodeCtx: releases the context and all it owns.
+ * NULL is accepted. Always RYCERT_OK. */
+RYCERT_API uint32_t RyCert_DestroyCertEncodeCtx(CertCtx *ctx);
+/* RyCert_DestroyCertDecodeCtx: exactly RyCert_DestroyCertEncodeCtx. */
+RYCERT_API uint32_t RyCert_DestroyCertDecodeCtx(CertCtx *ctx);
+
+/* RyCert_DecodeCert: parses the certificate at der into a fresh context
+ * (one not encoded or decoded before). The element's own length counts:
+ * bytes after it are ignored; a length shorter than the element's
+ * header or the length it announces gives RYCERT_InvalidLengthErr. The
+ * context keeps one copy of the certificate. Accepts v1 certificates
+ * without the [0] version (version 0), skips issuerUniqueID [1] and
+ * subjectUniqueID [2]. Statuses: the failing reader's (106 wrong type,
+ * 101/102 bad lengths, 103/104 bad times), RYCERT_CertNotEndErr for a
+ * TBSCertificate that ends before subjectPublicKeyInfo, failures of the
+ * extension decoders (Hx_Cert_DecodeExtensions), RYCERT_MemoryErr. A
+ * Certificate of only a TBSCertificate, or an empty SEQUENCE, decodes
+ * with the missing parts empty. On failure the fields decoded before the
+ * fault stay; the caller destroys the context. */
+RYCERT_API uint32_t RyCert_DecodeCert(CertCtx *ctx, const uint8_t *der, uint32_t length);
+/* Hx_Cert_DecodeTBS: parses the TBSCertificate element held by the
+ * encoded record tbs (a copy is kept as CERT_TBS_CERTIFICATE) into the
+ * context, with the statuses of RyCert_DecodeCert; logs
+ * "======>Hx_Cert_DecodeTBS". */
+RYCERT_API uint32_t Hx_Cert_DecodeTBS(CertCtx *ctx, const AnyBuf *tbs);
+
+/* Hx_Cert_DecodeExtensions: the [3] extensions element (encoded record)
+ * into the context: basicConstraints, authorityKeyIdentifier,
+ * subjectKeyIdentifier, keyUsage, extKeyUsage and cRLDistributionPoints
+ * into their fields (a repeated one is skipped), any other extension kept
+ * whole as a private extension. RYCERT_CertNotEndErr for an Extension
+ * without extnValue; the readers' statuses for malformed DER;
+ * RYCERT_MemoryErr. Logs "======>Hx_Cert_DecodeExtensions". */
+RYCERT_API uint32_t Hx_Cert_DecodeExtensions(const AnyBuf *extensions, CertCtx *ctx);
+/* The type decoders: one Extension element (encoded record) of their
+ * type into the context, criticality from a BOOLEAN after the OID.
+ * Given an Extension of another type, BasicConstraint returns
+ * RYCERT_ExtensionContentErr and the others RYCERT_OK without marking
+ * anything. Hx_Cert_DecodeExtension_Private keeps any Extension as the
+ * next private extension (RyCert_GetCertAttributePrivate). */
+RYCERT_API uint32_t Hx_Cert_DecodeExtension_BasicConstraint(const AnyBuf *extension, CertCtx *ctx);
+RYCERT_API uint32_t Hx_Cert_DecodeExtension_AuthorityKeyIdentifyer(const AnyBuf *extension,
+                                                                   CertCtx *ctx);
+RYCERT_API uint32_t Hx_Cert_DecodeExtension_SubjectKeyIdentifier(const AnyBuf *extension,
+                                                                 CertCtx *ctx);
+RYCERT_API uint32_t Hx_Cert_DecodeExtension_KeyUsage(const AnyBuf *extension, CertCtx *ctx);
+RYCERT_API uint32_t Hx_Cert_DecodeExtension_ExtKeyUsage(const AnyBuf *extension, CertCtx *ctx);
+RYCERT_API uint32_t Hx_Cert_DecodeExtension_CrlDistributionPoint(const AnyBuf *extension,
+                                                                 CertCtx *ctx);
+RYCERT_API uint32_t Hx_Cert_DecodeExtension_Private(const AnyBuf *extension, CertCtx *ctx);
+
+/* ------------------------------------------------------------------ */
+/* Certificates: queries                                               */
+/* ------------------------------------------------------------------ */
+
+/* RyCert_GetCertAttributeChar: the bytes of a char attribute [G]. *outLen
+ * is set to 0 first, then to the attribute's length; when buffer is not
+ * NULL that many bytes are copied into it. An attribute the certificate
+ * does not carry gives RYCERT_OK with length 0. CERT_ISSUER_DN and
+ * CERT_SUBJECT_DN are rendered on the first query and kept.
+ * CERTEX_CRLDIST_FULLNAME iterates: a query with a buffer copies the
+ * current distribution point and moves to the next; a length query does
+ * not move. RYCERT_AttributeNotSupportErr for another identifier. Logs
+ * "======>Get <name>" (+ " Len", or " LEN" for identifiers 1, 3 and 5,
+ * for a length query). */
+RYCERT_API uint32_t RyCert_GetCertAttributeChar(CertCtx *ctx, int32_t id, uint8_t *buffer,
+                                                uint32_t *outLen);
+/* RyCert_GetCertAttributeInt: CERT_VERSION (0 when never set or
+ * decoded), CERT_VALIDFROM, CERT_VALIDTO into *value.
+ * RYCERT_AttributeNotSupportErr, *value untouched, for another id. */
+RYCERT_API uint32_t RyCert_GetCertAttributeInt(CertCtx *ctx, int32_t id, uint32_t *value);
+/* RyCert_GetCertAttributePrivate: the private extension number *index
+ * (1-based, in certificate or call order): *oidLen, *critical (the
+ * criticality byte) and *valueLen are set, the OID content octets and the
+ * extnValue content copied when oid / value are not NULL; *index is kept.
+ * When there is no extension of that number (index 0 or past the end)
+ * *index gets the number of private extensions and nothing else is
+ * written. Always RYCERT_OK for a valid context and pointers. */
+RYCERT_API uint32_t RyCert_GetCertAttributePrivate(CertCtx *ctx, uint32_t *index, uint8_t *oid,
+                                                   uint32_t *oidLen, uint32_t *critical,
+                                                   uint8_t *value, uint32_t *valueLen);
+
+/* ------------------------------------------------------------------ */
+/* Certificates: setters                                               */
+/* ------------------------------------------------------------------ */
+
+/* RyCert_SetCertAttributeInt: CERT_VERSION, CERT_VALIDFROM, CERT_VALIDTO
+ * (validity written as UTCTime, or GeneralizedTime from 2050 on).
+ * RYCERT_AttributeNotSupportErr for another identifier. */
+RYCERT_API uint32_t RyCert_SetCertAttributeInt(CertCtx *ctx, int32_t id, uint32_t value);
+/* RyCert_SetCertAttributeChar: stores a copy of length bytes under a
+ * char identifier [S]. Name components are appended in call order; the
+ * other fields are replaced, except: once-only extensions (63, 83, 85,
+ * 127, and 117/118 which share basicConstraints) give
+ * RYCERT_AttributeAlreadySet when already present, context unchanged;
+ * CERTEX_CERTPOLICYID after the first call and CERTEX_CERTPOLICY_CPS
+ * without a policy do nothing and return RYCERT_OK; the values of 117 and
+ * 118 are not used. Statuses: RYCERT_InvalidLengthErr (no log) for a
+ * length below 1, checked first; RYCERT_AttributeNotSupportErr for
+ * another identifier; RYCERT_MemoryErr, context unchanged. Logs
+ * "======>Set <name>". */
+RYCERT_API uint32_t RyCert_SetCertAttributeChar(CertCtx *ctx, uint32_t id, const uint8_t *value,
+                                                int32_t length);
+/* RyCert_SetCertAttributePrivate: appends a private extension: OID content
+ * octets, criticality (written as BOOLEAN TRUE when not 0) and the
+ * extnValue content (the extension's own DER), written after the standard
+ * extensions in call order. RYCERT_InvalidLengthErr for an OID or value
+ * length below 1; RYCERT_MemoryErr, context unchanged. */
+RYCERT_API uint32_t RyCert_SetCertAttributePrivate(CertCtx *ctx, const uint8_t *oid,
+                                                   int32_t oidLen, uint8_t critical,
+                                                   const uint8_t *value, int32_t valueLen);
+
+/* ------------------------------------------------------------------ */
+/* Certificates: encoding and signing                                  */
+/* ------------------------------------------------------------------ */
+
+/* RyCert_SetCertSignFunc: installs the signing callback (NULL too) and,
+ * when param is not NULL and paramLen >= 1, keeps a copy of the parameter
+ * bytes for it. RYCERT_MemoryErr when the copy fails. */
+RYCERT_API uint32_t RyCert_SetCertSignFunc(CertCtx *ctx, RyCertSignFunc fn, const uint8_t *param,
+                                           int32_t paramLen);
+/* RyCert_EncodeCert: the signed certificate DER: *outLen gets its length
+ * and, when out is not NULL, the bytes are copied there. The first
+ * successful call builds the TBSCertificate, calls the callback twice
+ * (length, then signature, see RyCertSignFunc) and keeps the result;
+ * later calls (and calls on a decoded context) return the kept bytes
+ * without signing again, whatever was set in between. Without a callback
+ * it fails with RYCERT_MemoryErr ("------>RyCertSignFunc is NULL") before
+ * any call. Other statuses: the callback's own nonzero value,
+ * RYCERT_InvalidSignatureLenErr, RYCERT_InvalidLengthErr (0-byte
+ * signature), RYCERT_ExtensionContentErr (a policy without a CPS
+ * qualifier, an extended key usage without a purpose), the writers'
+ * statuses, RYCERT_MemoryErr. A failed encode keeps nothing and can be
+ * retried. What is written is DER: version omitted for v1, BOOLEAN TRUE
+ * as FF, cA FALSE omitted, minimal INTEGERs, GeneralizedTime from 2050. */
+RYCERT_API uint32_t RyCert_EncodeCert(CertCtx *ctx, uint8_t *out, uint32_t *outLen);
+/* Hx_Cert_EncodeValidity: SEQUENCE { notBefore, notAfter } of the
+ * context into a new encoded record *out (UTCTime where the setter chose
+ * it and the time is before 2050, else GeneralizedTime; never-set times
+ * are GeneralizedTime 0). Logs "======>Hx_Cert_EncodeValidity". */
+RYCERT_API uint32_t Hx_Cert_EncodeValidity(CertCtx *ctx, AnyBuf **out);
+/* Hx_Cert_EncodeExtensions: the [3] EXPLICIT Extensions element into a new
+ * encoded record *out, extensions in the order AKI, SKI, policies,
+ * issuerAltName, subjectAltName, basicConstraints, keyUsage, extKeyUsage,
+ * CRL distribution points, private ones. Without extension attributes
+ * RYCERT_OK and *out untouched. RYCERT_ExtensionContentErr for a policy
+ * without a CPS qualifier ("------>NO CPS INFO") or an extended key usage
+ * without a purpose ("------>NO EXTKEYUSAGE PURPOSE"). */
+RYCERT_API uint32_t Hx_Cert_EncodeExtensions(CertCtx *ctx, AnyBuf **out);
+/* The single extension encoders: one Extension SEQUENCE of their type
+ * into a new encoded record *out, built from the context as the setters
+ * filled it (whether or not the extension is marked present);
+ * Hx_Cert_EncodeExtension_Private gives a chain of one Extension per
+ * private extension (*out NULL when there is none). Statuses as
+ * Hx_Cert_EncodeExtensions. */
+RYCERT_API uint32_t Hx_Cert_EncodeExtension_AuthorityKeyIdentifyer(CertCtx *ctx, AnyBuf **out);
+RYCERT_API uint32_t Hx_Cert_EncodeExtension_SubjectKeyIdentifier(CertCtx *ctx, AnyBuf **out);
+RYCERT_API uint32_t Hx_Cert_EncodeExtension_CertificatePolicies(CertCtx *ctx, AnyBuf **out);
+RYCERT_API uint32_t Hx_Cert_EncodeExtension_IssuerAltName(CertCtx *ctx, AnyBuf **out);
+RYCERT_API uint32_t Hx_Cert_EncodeExtension_SubjectAltName(CertCtx *ctx, AnyBuf **out);
+RYCERT_API uint32_t Hx_Cert_EncodeExtension_BasicConstraint(CertCtx *ctx, AnyBuf **out);
+RYCERT_API uint32_t Hx_Cert_EncodeExtension_KeyUsage(CertCtx *ctx, AnyBuf **out);
+RYCERT_API uint32_t Hx_Cert_EncodeExtension_ExtKeyUsage(CertCtx *ctx, AnyBuf **out);
+RYCERT_API uint32_t Hx_Cert_EncodeExtension_CrlDistributePoint(CertCtx *ctx, AnyBuf **out);
+RYCERT_API uint32_t Hx_Cert_EncodeExtension_Private(CertCtx *ctx, AnyBuf **out);
+
 #ifdef __cplusplus
 }
 #endif
