@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -57,9 +57,22 @@ int logFd() {
 
 std::atomic<bool> gCapture{false};
 std::mutex gCaptureMutex;
-std::vector<std::string> &captured() {
-  static std::vector<std::string> lines;
+// A deque never moves its elements when it grows at the end, so the text of
+// a captured line (short strings keep it inside the element) stays where
+// MOSK_TestLogLine showed it until the next clear.
+std::deque<std::string> &captured() {
+  static std::deque<std::string> lines;
   return lines;
+}
+
+// Keeps one line; a line that cannot be kept (no memory, a lock failure) is
+// dropped, as nothing may be thrown out of the C functions.
+void captureLine(const char *text) noexcept {
+  try {
+    std::lock_guard<std::mutex> lock(gCaptureMutex);
+    captured().emplace_back(text);
+  } catch (...) {
+  }
 }
 
 }  // namespace
@@ -95,8 +108,7 @@ int MOSK_DebugMessage(const char * /*logFile*/, const char *sourceFile, int line
     return 0;
   }
   if (gCapture.load(std::memory_order_relaxed)) {
-    std::lock_guard<std::mutex> lock(gCaptureMutex);
-    captured().emplace_back(text);
+    captureLine(text);
   }
   const int fd = logFd();
   if (fd < 0) {
@@ -144,19 +156,31 @@ int MOSK_TestFaultFired(void) { return gFired.load() ? 1 : 0; }
 
 void MOSK_TestCaptureLog(int on) { gCapture.store(on != 0); }
 
+// The queries lock too; a lock that fails answers as an empty capture.
 uint32_t MOSK_TestLogCount(void) {
-  std::lock_guard<std::mutex> lock(gCaptureMutex);
-  return uint32_t(captured().size());
+  try {
+    std::lock_guard<std::mutex> lock(gCaptureMutex);
+    return uint32_t(captured().size());
+  } catch (...) {
+    return 0;
+  }
 }
 
 const char *MOSK_TestLogLine(uint32_t i) {
-  std::lock_guard<std::mutex> lock(gCaptureMutex);
-  return i < captured().size() ? captured()[i].c_str() : nullptr;
+  try {
+    std::lock_guard<std::mutex> lock(gCaptureMutex);
+    return i < captured().size() ? captured()[i].c_str() : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
 }
 
 void MOSK_TestLogClear(void) {
-  std::lock_guard<std::mutex> lock(gCaptureMutex);
-  captured().clear();
+  try {
+    std::lock_guard<std::mutex> lock(gCaptureMutex);
+    captured().clear();
+  } catch (...) {
+  }
 }
 
 }  // extern "C"

@@ -10,7 +10,8 @@
  * every allocation after it fails as well, until MOSK_TestClearFault.
  *
  * Log capture: while on, each debug message's text is kept in memory (and
- * still written to the log file when one is configured).
+ * still written to the log file when one is configured). A line that
+ * cannot be kept (no memory) is dropped; nothing is thrown to the caller.
  */
 #ifndef MOSK_TEST_H
 #define MOSK_TEST_H
@@ -31,7 +32,8 @@ MOSK_API int MOSK_TestFaultFired(void);
 
 MOSK_API void MOSK_TestCaptureLog(int on);
 MOSK_API uint32_t MOSK_TestLogCount(void);
-/* MOSK_TestLogLine: text of captured line i, valid until the next clear. */
+/* MOSK_TestLogLine: text of captured line i (NULL past the last), valid
+ * until the next clear; later captures do not move it. */
 MOSK_API const char *MOSK_TestLogLine(uint32_t i);
 MOSK_API void MOSK_TestLogClear(void);
 

@@ -79,6 +79,24 @@ TEST(DebugLog, CaptureKeepsTheLibrarysTextExactly) {
   EXPECT_EQ(log.lines(), std::vector<std::string>{"------>TAG != RY_DER_ID_SEQUENCE"});
 }
 
+// The text MOSK_TestLogLine gives stays put while thousands more lines are
+// captured: a short one (kept inside its string) and a long one. Under ASan
+// a moved text is a heap-use-after-free.
+TEST(DebugLog, CapturedTextStaysValidUntilClear) {
+  LogCapture log;
+  const std::string shortText = "------>x", longText(300, 'y');
+  MOSK_DebugMessage(nullptr, "t", 1, shortText.c_str());
+  MOSK_DebugMessage(nullptr, "t", 2, longText.c_str());
+  const char *kept[2] = {MOSK_TestLogLine(0), MOSK_TestLogLine(1)};
+  for (int i = 0; i < 5000; ++i) {
+    MOSK_DebugMessage(nullptr, "t", i, i % 2 == 0 ? "z" : longText.c_str());
+  }
+  ASSERT_EQ(MOSK_TestLogCount(), 5002u);
+  EXPECT_STREQ(kept[0], shortText.c_str());
+  EXPECT_STREQ(kept[1], longText.c_str());
+  EXPECT_EQ(MOSK_TestLogLine(5002), nullptr);
+}
+
 // Run by the next test (as its shell's /proc/$PPID/exe) with a log file:
 // messages from four threads, then one failure logged by the library.
 TEST(DebugLog, WriterChild) {
