@@ -786,6 +786,209 @@ RYCERT_API uint32_t Hx_Cert_EncodeExtension_ExtKeyUsage(CertCtx *ctx, AnyBuf **o
 RYCERT_API uint32_t Hx_Cert_EncodeExtension_CrlDistributePoint(CertCtx *ctx, AnyBuf **out);
 RYCERT_API uint32_t Hx_Cert_EncodeExtension_Private(CertCtx *ctx, AnyBuf **out);
 
+/* ------------------------------------------------------------------ */
+/* CRLs (RFC 5280 CertificateList)                                     */
+/*                                                                     */
+/* One context type serves decoding and building. Char queries follow  */
+/* the two-call pattern through *length; Int queries write *value.     */
+/* Queries of a value the CRL does not hold return RYCERT_OK without   */
+/* writing (issuer components, the reason, the version of a v1 CRL,    */
+/* nextUpdate when absent): preset the output to detect absence.       */
+/* ------------------------------------------------------------------ */
+
+/* CRL attribute identifiers: Char (bytes) unless marked Int. */
+#define CRL_TBS_CERTLIST                   1001u /* query: DER of TBSCertList */
+#define CRL_OUTER_SIGNATUREALGORITHM       1002u /* OID content octets */
+#define CRL_CA_SIGNATURE                   1003u /* signature value bytes */
+#define CRL_VERSION                        1004u /* Int: 1 for a v2 CRL */
+#define CRL_INNER_SIGNATUREALGORITHM       1005u /* OID content octets */
+#define CRL_ISSUER_DN                      1006u /* query: issuer text as Hx_GetDN */
+#define CRL_ISSUER_COUNTRYNAME             1007u
+#define CRL_ISSUER_STATEORPROVINCENAME     1008u
+#define CRL_ISSUER_LOCALITYNAME            1009u
+#define CRL_ISSUER_ORGANIZATIONNAME        1010u
+#define CRL_ISSUER_ORGANIZATIONALUNITNAME  1011u
+#define CRL_ISSUER_COMMONNAME              1012u
+#define CRL_ISSUER_EMAIL                   1013u /* query only */
+#define CRL_ISSUER_POSTALADDRESS           1014u
+#define CRL_ISSUER_POSTALCODE              1015u
+#define CRL_ISSUER_TELEPHONE               1016u
+#define CRL_THISUPDATE                     1027u /* Int: integer time */
+#define CRL_NEXTUPDATE                     1028u /* Int: integer time */
+#define CRL_CERT_SERIALNUMBER              1029u /* entry serial (magnitude) */
+#define CRL_CERT_REVOCATIONDATE            1030u /* Int: entry date */
+#define CRL_CERT_NEXT                      1031u /* query: cursor to the next entry */
+#define CRLEX_CRLREASON                    1063u /* entry reason: ENUMERATED content */
+
+/* One revoked entry as the entry encoder reads it (opaque). */
+typedef struct RevokedEntry RevokedEntry;
+
+/* RyCert_CreateCrlEncodeCtx / RyCert_CreateCrlDecodeCtx: a new empty
+ * context in *ctx, released with RyCert_DestroyCrl*Ctx.
+ * RYCERT_MemoryErr when it cannot be allocated (or ctx is NULL). */
+RYCERT_API uint32_t RyCert_CreateCrlEncodeCtx(CrlCtx **ctx);
+RYCERT_API uint32_t RyCert_CreateCrlDecodeCtx(CrlCtx **ctx);
+/* RyCert_DestroyCrlEncodeCtx / RyCert_DestroyCrlDecodeCtx: releases the
+ * context and everything it holds; NULL is accepted. Returns RYCERT_OK. */
+RYCERT_API uint32_t RyCert_DestroyCrlEncodeCtx(CrlCtx *ctx);
+RYCERT_API uint32_t RyCert_DestroyCrlDecodeCtx(CrlCtx *ctx);
+
+/* RyCert_DecodeCrl: decodes the CertificateList at der. Its length is the
+ * one its outer header gives; bytes after it are ignored, and a derLen
+ * shorter than it is refused with RYCERT_InvalidLengthErr. v1 CRLs (no
+ * version), CRLs without nextUpdate or without revokedCertificates are
+ * read; thisUpdate, nextUpdate and revocation dates may be UTCTime or
+ * GeneralizedTime. A missing element gives RYCERT_CrlNotEndErr, a wrong
+ * one RYCERT_TagNotMatchErr or the failing reader's status. The context
+ * keeps its own copy; the entry cursor stands on the first entry. On
+ * failure the context is left as it was. */
+RYCERT_API uint32_t RyCert_DecodeCrl(CrlCtx *ctx, const uint8_t *der, uint32_t derLen);
+/* Hx_CRL_DecodeTBS: decodes a TBSCertList element (encoded record) into
+ * the context's TBS fields, entries included. */
+RYCERT_API uint32_t Hx_CRL_DecodeTBS(CrlCtx *ctx, const AnyBuf *tbs);
+/* Hx_CRL_DecodeRevokedCerts: decodes a revokedCertificates element
+ * (encoded record) into the context's entries; cursor on the first. */
+RYCERT_API uint32_t Hx_CRL_DecodeRevokedCerts(const AnyBuf *revoked, CrlCtx *ctx);
+
+/* RyCert_GetCrlAttributeChar: *length gets the attribute's length and,
+ * when buffer is not NULL, buffer gets its bytes (size it with a first,
+ * NULL-buffer call). CRL_CERT_SERIALNUMBER, CRLEX_CRLREASON and
+ * CRL_CERT_REVOCATIONDATE read the entry under the cursor; CRL_CERT_NEXT
+ * moves the cursor on (buffer and length unused); past the last entry
+ * CRL_CERT_SERIALNUMBER gives length 0. RYCERT_AttributeNotSupportErr for
+ * an identifier that is not a Char query. */
+RYCERT_API uint32_t RyCert_GetCrlAttributeChar(CrlCtx *ctx, uint32_t id, uint8_t *buffer,
+                                               uint32_t *length);
+/* RyCert_GetCrlAttributeInt: CRL_VERSION, CRL_THISUPDATE, CRL_NEXTUPDATE,
+ * CRL_CERT_REVOCATIONDATE into *value; RYCERT_AttributeNotSupportErr for
+ * any other identifier. */
+RYCERT_API uint32_t RyCert_GetCrlAttributeInt(CrlCtx *ctx, uint32_t id, uint32_t *value);
+
+/* RyCert_SetCrlAttributeInt: CRL_VERSION (0 for v1, written without the
+ * field; 1 for v2), CRL_THISUPDATE, CRL_NEXTUPDATE (integer times, written
+ * as UTCTime, from 2050 as GeneralizedTime) and CRL_CERT_REVOCATIONDATE
+ * (the last added entry). RYCERT_AttributeNotSupportErr for other
+ * identifiers and for a revocation date before any entry. */
+RYCERT_API uint32_t RyCert_SetCrlAttributeInt(CrlCtx *ctx, uint32_t id, uint32_t value);
+/* RyCert_SetCrlAttributeChar: stores a copy of length bytes.
+ * CRL_CERT_SERIALNUMBER appends an entry (big-endian magnitude);
+ * CRLEX_CRLREASON sets the last entry's reason (ENUMERATED content, one
+ * octet with the CRLReason value); issuer components are appended in call
+ * order. RYCERT_InvalidLengthErr for length < 1 (no log line),
+ * RYCERT_AttributeNotSupportErr for identifiers that cannot be set
+ * (CRL_TBS_CERTLIST, CRL_ISSUER_DN, CRL_ISSUER_EMAIL, Int identifiers) and
+ * for a reason before any entry, RYCERT_MemoryErr when the copy fails; the
+ * context is then unchanged. */
+RYCERT_API uint32_t RyCert_SetCrlAttributeChar(CrlCtx *ctx, uint32_t id, const uint8_t *value,
+                                               int32_t length);
+/* RyCert_SetCrlSignFunc: the callback of RyCert_EncodeCrl (NULL too) and
+ * a copy of its parameter bytes when param is not NULL and paramLen >= 1.
+ * RYCERT_MemoryErr when the copy fails. */
+RYCERT_API uint32_t RyCert_SetCrlSignFunc(CrlCtx *ctx, RyCertSignFunc fn, const uint8_t *param,
+                                          int32_t paramLen);
+/* RyCert_EncodeCrl: builds the TBSCertList, has the callback sign it
+ * (length, then signature, see RyCertSignFunc) and keeps the
+ * CertificateList; every later call, and a call on a decoded context,
+ * answers with the kept bytes without signing again. *length gets its
+ * length; buffer, when not NULL, its bytes. Without a callback it fails
+ * with RYCERT_MemoryErr before any call; a signature of 10240 bytes or
+ * more gives RYCERT_InvalidSignatureLenErr; a callback's own failure
+ * status is returned unchanged. */
+RYCERT_API uint32_t RyCert_EncodeCrl(CrlCtx *ctx, uint8_t *buffer, uint32_t *length);
+/* Hx_CRL_EncodeRevokedCRL: the revokedCertificates SEQUENCE of the
+ * entries added so far (30 00 when none) in a new record *out. */
+RYCERT_API uint32_t Hx_CRL_EncodeRevokedCRL(CrlCtx *ctx, AnyBuf **out);
+/* Hx_CRL_WriteEntryExtension: the crlEntryExtensions of an entry with a
+ * reason code, SEQUENCE { SEQUENCE { OID 2.5.29.21, OCTET STRING {
+ * ENUMERATED } } }, in a new record *out; RYCERT_InvalidLengthErr for an
+ * entry without a reason. */
+RYCERT_API uint32_t Hx_CRL_WriteEntryExtension(const RevokedEntry *entry, AnyBuf **out);
+
+/* ------------------------------------------------------------------ */
+/* Certification requests (RFC 2986 CertificationRequest)              */
+/* ------------------------------------------------------------------ */
+
+/* Request attribute identifiers: Char (bytes) unless marked Int. */
+#define CSR_TBS_CSR                         2001u /* query: DER of CertificationRequestInfo */
+#define CSR_OUTER_SIGNATUREALGORITHM        2002u /* OID content octets */
+#define CSR_SELF_SIGNATURE                  2003u /* signature value bytes */
+#define CSR_VERSION                         2004u /* Int: 0 for PKCS#10 v1 */
+#define CSR_SUBJECT_COUNTRYNAME             2006u
+#define CSR_SUBJECT_STATEORPROVINCENAME     2007u
+#define CSR_SUBJECT_LOCALITYNAME            2008u
+#define CSR_SUBJECT_ORGANIZATIONNAME        2009u
+#define CSR_SUBJECT_ORGANIZATIONALUNITNAME  2010u
+#define CSR_SUBJECT_COMMONNAME              2011u
+#define CSR_SUBJECT_EMAIL                   2012u
+#define CSR_SUBJECT_POSTALADDRESS           2013u
+#define CSR_SUBJECT_POSTALCODE              2014u
+#define CSR_SUBJECT_TELEPHONE               2015u
+#define CSR_PUBLICKEY_ALGORITHM             2026u /* decoded: OID element; set: OID content */
+#define CSR_SUBJECTPUBLICKEYINFO            2027u /* subjectPublicKey bits (RSAPublicKey DER) */
+
+/* RyCert_CreateCsrEncodeCtx / RyCert_CreateCsrDecodeCtx: a new empty
+ * context in *ctx; RYCERT_MemoryErr when it cannot be allocated. */
+RYCERT_API uint32_t RyCert_CreateCsrEncodeCtx(CsrCtx **ctx);
+RYCERT_API uint32_t RyCert_CreateCsrDecodeCtx(CsrCtx **ctx);
+/* RyCert_DestroyCsrEncodeCtx / RyCert_DestroyCsrDecodeCtx: releases the
+ * context and everything it holds; NULL is accepted. */
+RYCERT_API uint32_t RyCert_DestroyCsrEncodeCtx(CsrCtx *ctx);
+RYCERT_API uint32_t RyCert_DestroyCsrDecodeCtx(CsrCtx *ctx);
+
+/* RyCert_DecodeCsr: decodes the CertificationRequest at der (its length
+ * from its outer header; bytes after it ignored, a shorter derLen refused
+ * with RYCERT_InvalidLengthErr). The caller's bytes are only read. A
+ * missing element gives RYCERT_CsrNotEndErr. On failure the context is
+ * left as it was. */
+RYCERT_API uint32_t RyCert_DecodeCsr(CsrCtx *ctx, const uint8_t *der, uint32_t derLen);
+/* Hx_CSR_DecodeTBS: decodes a CertificationRequestInfo element. */
+RYCERT_API uint32_t Hx_CSR_DecodeTBS(CsrCtx *ctx, const AnyBuf *tbs);
+/* Hx_CSR_DecodeAttributes: decodes the attributes [0] element into the
+ * context's attribute list (the first value of each attribute). */
+RYCERT_API uint32_t Hx_CSR_DecodeAttributes(const AnyBuf *attrs, CsrCtx *ctx);
+
+/* RyCert_GetCsrAttributeChar: the two-call pattern through *length; a
+ * subject component the request lacks returns RYCERT_OK without writing.
+ * RYCERT_AttributeNotSupportErr for CSR_VERSION and unknown identifiers. */
+RYCERT_API uint32_t RyCert_GetCsrAttributeChar(CsrCtx *ctx, uint32_t id, uint8_t *buffer,
+                                               uint32_t *length);
+/* RyCert_GetCsrAttributeInt: CSR_VERSION into *value. */
+RYCERT_API uint32_t RyCert_GetCsrAttributeInt(CsrCtx *ctx, uint32_t id, uint32_t *value);
+/* RyCert_GetCsrAttributePrivate: request attribute *index (1-based): its
+ * type (OID content octets) and value (one complete DER element), lengths
+ * always, bytes when the buffer is not NULL; *index unchanged. An index of
+ * 0 or past the last sets *index to the number of attributes and writes
+ * nothing else. */
+RYCERT_API uint32_t RyCert_GetCsrAttributePrivate(CsrCtx *ctx, uint32_t *index,
+                                                  uint8_t *typeBuffer, uint32_t *typeLength,
+                                                  uint8_t *valueBuffer, uint32_t *valueLength);
+
+/* RyCert_SetCsrAttributeInt: CSR_VERSION only. */
+RYCERT_API uint32_t RyCert_SetCsrAttributeInt(CsrCtx *ctx, uint32_t id, uint32_t value);
+/* RyCert_SetCsrAttributeChar: stores a copy of length bytes; subject
+ * components are appended in call order. RYCERT_MemoryErr for length < 1
+ * (no log line) or when the copy fails, RYCERT_AttributeNotSupportErr for
+ * identifiers that cannot be set. */
+RYCERT_API uint32_t RyCert_SetCsrAttributeChar(CsrCtx *ctx, uint32_t id, const uint8_t *value,
+                                               int32_t length);
+/* RyCert_SetCsrAttributePrivate: appends a request attribute: type is the
+ * OID's content octets, value one complete DER element (the attribute's
+ * only value). RYCERT_InvalidLengthErr for a length below 1 or a value
+ * that is not exactly one element; the context is then unchanged. */
+RYCERT_API uint32_t RyCert_SetCsrAttributePrivate(CsrCtx *ctx, const uint8_t *type,
+                                                  int32_t typeLen, const uint8_t *value,
+                                                  int32_t valueLen);
+/* RyCert_SetCsrSignFunc: as RyCert_SetCrlSignFunc. */
+RYCERT_API uint32_t RyCert_SetCsrSignFunc(CsrCtx *ctx, RyCertSignFunc fn, const uint8_t *param,
+                                          int32_t paramLen);
+/* RyCert_EncodeCsr: builds CertificationRequestInfo (attributes always
+ * present, A0 00 when none, in DER SET OF order), has the callback sign
+ * it and keeps the request; later calls answer with the kept bytes.
+ * Statuses as RyCert_EncodeCrl. */
+RYCERT_API uint32_t RyCert_EncodeCsr(CsrCtx *ctx, uint8_t *buffer, uint32_t *length);
+/* Hx_Csr_EncodeAttributes: the attributes [0] element in a new record. */
+RYCERT_API uint32_t Hx_Csr_EncodeAttributes(CsrCtx *ctx, AnyBuf **out);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,697 @@
+// CRL contexts: creation and release, decoding of a CertificateList into
+// views of the context's one copy of the DER, and the attribute queries
+// with the revoked-entry cursor.
+#include <new>
+#include <utility>
+
+#include "ry_crl.h"
+
+namespace rycert2 {
+namespace {
+constexpr char kSrcFile[] = "ry_crl";
+
+void swapName(NameField &a, NameField &b) {
+  std::swap(a.der, b.der);
+  std::swap(a.head, b.head);
+  std::swap(a.tail, b.tail);
+  // An empty chain's tail points at its own head.
+  if (a.head == nullptr) {
+    a.tail = &a.head;
+  }
+  if (b.head == nullptr) {
+    b.tail = &b.head;
+  }
+}
+
+// Logs a reader step's failure (its own line, then `as`) and returns it.
+Status logged(Status st, const char *failName, const char *as) {
+  return stepLogged(st, failName, kSrcFile, __LINE__, as);
+}
+
+// INTEGER content as a magnitude: the 00 octet that only keeps a value with
+// bit 7 set non-negative (X.690 8.3.2) is not part of it.
+ByteSpan magnitudeOf(ByteSpan content) {
+  if (content.size() >= 2 && content[0] == 0x00 && (content[1] & 0x80) != 0) {
+    return content.subspan(1);
+  }
+  return content;
+}
+
+// Reads one Extension of crlEntryExtensions into `e` when it is the
+// reason code; any other extension is checked for form and skipped.
+//   Extension ::= SEQUENCE { extnID OBJECT IDENTIFIER,
+//                            critical BOOLEAN DEFAULT FALSE,
+//                            extnValue OCTET STRING }
+//   CRLReason ::= ENUMERATED                                (RFC 5280 5.3.1)
+Status parseEntryExtension(const Tlv &ext, RevokedEntry &e, const char *&fn, const char *&as) {
+  as = "RyAsn1_ReadSequence";
+  if (ext.id != kIdSequence) {
+    fn = nullptr;
+    return Status::TagNotMatch;
+  }
+  DerReader parts(ext.content);
+  Tlv extnId;
+  Tlv critical;
+  Tlv value;
+  bool hasCritical = false;
+  as = "RyAsn1_ReadObjectId";
+  if (Status st = parts.expect(kIdOid, extnId, fn, Status::CrlNotEnd); st != Status::Ok) {
+    return st;
+  }
+  as = "RyAsn1_ReadSequence";
+  if (Status st = parts.optional(kIdBoolean, critical, hasCritical, fn); st != Status::Ok) {
+    return st;
+  }
+  as = "RyAsn1_ReadOctetString";
+  if (Status st = parts.expect(kIdOctetString, value, fn, Status::CrlNotEnd); st != Status::Ok) {
+    return st;
+  }
+  as = "RyAsn1_ReadSequence";
+  if (Status st = parts.finish(fn); st != Status::Ok) {
+    return st;
+  }
+  if (!oid::equal(extnId.content, oid::kCrlReason)) {
+    return Status::Ok;
+  }
+  // The extnValue holds exactly one ENUMERATED element.
+  as = "RyAsn1_ReadEnumerated";
+  DerReader inner(value.content);
+  Tlv reason;
+  if (Status st = inner.expect(kIdEnumerated, reason, fn, Status::CrlNotEnd); st != Status::Ok) {
+    return st;
+  }
+  if (Status st = inner.finish(fn, Status::LengthNotEqual); st != Status::Ok) {
+    return st;
+  }
+  if (reason.content.empty()) {
+    fn = "RYCERT_InvalidLengthErr";
+    return Status::InvalidLength;
+  }
+  e.hasEntryExtensions = true;
+  e.hasReason = true;
+  e.reason = reason.content;
+  return Status::Ok;
+}
+
+// Reads the entry element at the start of `bytes`. On failure `fn` names
+// the failing reader (or NULL) and `as` the step it failed in.
+//   SEQUENCE { userCertificate CertificateSerialNumber, revocationDate Time,
+//              crlEntryExtensions Extensions OPTIONAL }      (RFC 5280 5.1)
+Status parseEntry(ByteSpan bytes, RevokedEntry &e, size_t &size, const char *&fn,
+                  const char *&as) {
+  e = RevokedEntry{};
+  DerReader list(bytes);
+  Tlv entry;
+  as = "RyAsn1_ReadSequence";
+  if (Status st = list.next(entry, fn); st != Status::Ok) {
+    return st;
+  }
+  if (entry.id != kIdSequence) {
+    fn = nullptr;
+    return Status::TagNotMatch;
+  }
+  DerReader fields(entry.content);
+  Tlv serial;
+  Tlv date;
+  as = "RyAsn1_ReadIntegerArray";
+  if (Status st = fields.expect(kIdInteger, serial, fn, Status::CrlNotEnd); st != Status::Ok) {
+    return st;
+  }
+  if (serial.content.empty()) {  // X.690 8.3.1
+    fn = "RYCERT_InvalidLengthErr";
+    return Status::InvalidLength;
+  }
+  e.serial = magnitudeOf(serial.content);
+  as = "RyAsn1_ReadUtcTime";
+  if (Status st = fields.expect(DerReader::kAnyId, date, fn, Status::CrlNotEnd);
+      st != Status::Ok) {
+    return st;
+  }
+  if (Status st = readTime(date, e.date.value, e.date.utcForm, fn); st != Status::Ok) {
+    return st;
+  }
+  if (!fields.atEnd()) {
+    Tlv exts;
+    as = "RyAsn1_ReadSequence";
+    if (Status st = fields.next(exts, fn); st != Status::Ok) {
+      return st;
+    }
+    if (exts.id != kIdSequence) {
+      fn = nullptr;
+      return Status::TagNotMatch;
+    }
+    DerReader list2(exts.content);
+    while (!list2.atEnd()) {
+      Tlv ext;
+      as = "RyAsn1_ReadSequence";
+      if (Status st = list2.next(ext, fn); st != Status::Ok) {
+        return st;
+      }
+      if (Status st = parseEntryExtension(ext, e, fn, as); st != Status::Ok) {
+        return st;
+      }
+    }
+    // Later elements of an entry are not read, but must be elements.
+    while (!fields.atEnd()) {
+      Tlv more;
+      as = "RyAsn1_ReadSequence";
+      if (Status st = fields.next(more, fn); st != Status::Ok) {
+        return st;
+      }
+    }
+  }
+  size = entry.whole.size();
+  return Status::Ok;
+}
+
+// An AlgorithmIdentifier's OID; one without any element lacks its OID.
+Status readAlgorithmOf(const Tlv &alg, ByteSpan &oid) {
+  if (alg.id == kIdSequence && alg.content.empty()) {
+    RY_FAILED(Status::CrlNotEnd, "RYCERT_CrlNotEndErr");
+    return RY_FAILED(Status::CrlNotEnd, "RyAsn1_ReadObjectId");
+  }
+  const char *fn = nullptr;
+  if (Status st = readAlgorithm(alg, oid, fn); st != Status::Ok) {
+    return RY_FAILED(st, fn);
+  }
+  return Status::Ok;
+}
+
+Status readVersion(const Tlv &v, uint32_t &out) {
+  ByteSpan c = v.content;
+  if (c.size() >= 2 && c[0] == 0x00) {
+    c = c.subspan(1);
+  }
+  // X.690 8.3.1; a version beyond 32 bits is no version this decoder knows.
+  if (c.empty() || c.size() > 4) {
+    return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadInteger");
+  }
+  uint32_t n = 0;
+  for (uint8_t b : c) {
+    n = (n << 8) | b;
+  }
+  out = n;
+  return Status::Ok;
+}
+
+// The one copy a decode keeps: `bytes` into `own`.
+Status ownCopy(ByteSpan bytes, AnyBuf &own) {
+  AnyBuf view{const_cast<uint8_t *>(bytes.data()), uint32_t(bytes.size()), 0, 2,
+              bytes.empty() ? 0u : tagOf(bytes[0]), nullptr, nullptr};
+  return copyInto(own, view);
+}
+
+}  // namespace
+
+CrlTbs::CrlTbs() { initName(issuer); }
+
+CrlTbs::~CrlTbs() {
+  Hx_ClearAnybuf(&own);
+  clearField(tbs);
+  clearField(innerAlg);
+  clearName(issuer);
+  Hx_ClearAnybuf(&revokedOwn);
+}
+
+void swapTbs(CrlTbs &a, CrlTbs &b) {
+  std::swap(a.own, b.own);
+  std::swap(a.tbs, b.tbs);
+  std::swap(a.versionSet, b.versionSet);
+  std::swap(a.version, b.version);
+  std::swap(a.innerAlg, b.innerAlg);
+  swapName(a.issuer, b.issuer);
+  std::swap(a.thisUpdate, b.thisUpdate);
+  std::swap(a.nextUpdate, b.nextUpdate);
+  std::swap(a.nextUpdateSet, b.nextUpdateSet);
+  std::swap(a.revokedOwn, b.revokedOwn);
+  std::swap(a.revoked, b.revoked);
+}
+
+bool readEntryAt(ByteSpan bytes, RevokedEntry &e, size_t &size) {
+  const char *fn = nullptr;
+  const char *as = nullptr;
+  return parseEntry(bytes, e, size, fn, as) == Status::Ok;
+}
+
+//   revokedCertificates SEQUENCE OF SEQUENCE { ... } OPTIONAL
+// Every entry is read once here, so that the cursor's reads cannot fail;
+// nothing is kept per entry but the DER itself.
+Status decodeRevoked(const Tlv &revoked, RevokedWalk &out) {
+  if (revoked.id != kIdSequence) {
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
+  }
+  ByteSpan rest = revoked.content;
+  RevokedEntry first;
+  size_t firstSize = 0;
+  for (bool isFirst = true; !rest.empty(); isFirst = false) {
+    RevokedEntry e;
+    size_t size = 0;
+    const char *fn = nullptr;
+    const char *as = nullptr;
+    if (Status st = parseEntry(rest, e, size, fn, as); st != Status::Ok) {
+      return logged(st, fn, as);
+    }
+    if (isFirst) {
+      first = e;
+      firstSize = size;
+    }
+    rest = rest.subspan(size);
+  }
+  out = RevokedWalk{};
+  out.entries = revoked.content;
+  if (firstSize != 0) {
+    out.current = first;
+    out.next = firstSize;
+    out.onEntry = true;
+  }
+  RY_LOG("======>", "Hx_CRL_DecodeRevokedCerts");
+  return Status::Ok;
+}
+
+//   TBSCertList ::= SEQUENCE {
+//        version                 Version OPTIONAL,  -- if present, MUST be v2
+//        signature               AlgorithmIdentifier,
+//        issuer                  Name,
+//        thisUpdate              Time,
+//        nextUpdate              Time OPTIONAL,
+//        revokedCertificates     SEQUENCE OF SEQUENCE { ... } OPTIONAL,
+//        crlExtensions           [0] EXPLICIT Extensions OPTIONAL }   (RFC 5280 5.1)
+Status decodeTbs(const Tlv &tbs, CrlTbs &out) {
+  if (tbs.id != kIdSequence) {
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
+  }
+  setView(out.tbs, tbs.whole);
+  const char *fn = nullptr;
+  DerReader r(tbs.content);
+  Tlv version;
+  bool hasVersion = false;
+  if (Status st = RY_STEP(r.optional(kIdInteger, version, hasVersion, fn), fn, "RyAsn1_ReadInteger");
+      st != Status::Ok) {
+    return st;
+  }
+  if (hasVersion) {
+    if (Status st = readVersion(version, out.version); st != Status::Ok) {
+      return st;
+    }
+    out.versionSet = true;
+  }
+  Tlv alg;
+  if (Status st = RY_STEP(r.expect(DerReader::kAnyId, alg, fn, Status::CrlNotEnd), fn,
+                          "RyAsn1_ReadSequence");
+      st != Status::Ok) {
+    return st;
+  }
+  ByteSpan algOid;
+  if (Status st = readAlgorithmOf(alg, algOid); st != Status::Ok) {
+    return st;
+  }
+  setView(out.innerAlg, algOid);
+  Tlv issuer;
+  if (Status st = RY_STEP(r.expect(DerReader::kAnyId, issuer, fn, Status::CrlNotEnd), fn,
+                          "Hx_DecodeIssuerSubject");
+      st != Status::Ok) {
+    return st;
+  }
+  if (Status st = checkName(issuer, out.issuer, "Hx_DecodeIssuerSubject"); st != Status::Ok) {
+    return st;
+  }
+  Tlv thisUpdate;
+  if (Status st = RY_STEP(r.expect(DerReader::kAnyId, thisUpdate, fn, Status::CrlNotEnd), fn,
+                          "RyAsn1_ReadGeneralizedTime");
+      st != Status::Ok) {
+    return st;
+  }
+  if (Status st = readTime(thisUpdate, out.thisUpdate.value, out.thisUpdate.utcForm, fn);
+      st != Status::Ok) {
+    return logged(st, fn, "RyAsn1_ReadGeneralizedTime");
+  }
+  // nextUpdate is OPTIONAL: a Time when the next element is one.
+  if (!r.atEnd() && (r.rest()[0] == kIdUtcTime || r.rest()[0] == kIdGeneralizedTime)) {
+    Tlv nextUpdate;
+    if (Status st = RY_STEP(r.next(nextUpdate, fn), fn, "RyAsn1_ReadGeneralizedTime");
+        st != Status::Ok) {
+      return st;
+    }
+    if (Status st = readTime(nextUpdate, out.nextUpdate.value, out.nextUpdate.utcForm, fn);
+        st != Status::Ok) {
+      return logged(st, fn, "RyAsn1_ReadGeneralizedTime");
+    }
+    out.nextUpdateSet = true;
+  }
+  Tlv revoked;
+  bool hasRevoked = false;
+  if (Status st = RY_STEP(r.optional(kIdSequence, revoked, hasRevoked, fn), fn,
+                          "Hx_CRL_DecodeRevokedCerts");
+      st != Status::Ok) {
+    return st;
+  }
+  if (hasRevoked) {
+    if (Status st = decodeRevoked(revoked, out.revoked); st != Status::Ok) {
+      return RY_FAILED(st, "Hx_CRL_DecodeRevokedCerts");
+    }
+  }
+  // crlExtensions and anything after are not read, but must be elements.
+  while (!r.atEnd()) {
+    Tlv more;
+    if (Status st = RY_NEXT(r, more, "RyAsn1_ReadSequence"); st != Status::Ok) {
+      return st;
+    }
+  }
+  RY_LOG("======>", "Hx_CRL_DecodeTBS");
+  return Status::Ok;
+}
+
+}  // namespace rycert2
+
+CrlCtx::~CrlCtx() {
+  using namespace rycert2;
+  Hx_ClearAnybuf(&crlDer);
+  clearField(outerAlg);
+  clearField(signature);
+  Hx_ClearAnybuf(&issuerDnText);
+  clearSigner(signer);
+}
+
+namespace rycert2 {
+namespace {
+
+Status createCtx(CrlCtx **out) {
+  RY_LOG("======>", "RyCert_CreateCrlEncodeCtx Begin");
+  RY_REQUIRE(out);
+  void *block = RY_ALLOC(sizeof(CrlCtx));
+  if (block == nullptr) {
+    return RY_NO_MEMORY();
+  }
+  *out = new (block) CrlCtx();
+  RY_LOG("======>", "RyCert_CreateCrlEncodeCtx End");
+  return Status::Ok;
+}
+
+Status destroyCtx(CrlCtx *ctx) {
+  RY_LOG("======>", "RyCert_DestroyCrlEncodeCtx Begin");
+  if (ctx == nullptr) {
+    return Status::Ok;
+  }
+  ctx->~CrlCtx();
+  MOSK_Free(ctx);
+  RY_LOG("======>", "RyCert_DestroyCrlEncodeCtx End");
+  return Status::Ok;
+}
+
+//   CertificateList ::= SEQUENCE { tbsCertList TBSCertList,
+//        signatureAlgorithm AlgorithmIdentifier, signatureValue BIT STRING }
+// Decodes into fresh state and hands it to the context only when all of it
+// has been read: a failed decode leaves the context as it was.
+Status decodeCrl(CrlCtx &ctx, const uint8_t *der, uint32_t derLen) {
+  RY_LOG("======>", "RyCert_DecodeCrl Begin");
+  // The outer header gives the length; a caller's length that is shorter
+  // than it is refused rather than read past.
+  Header h;
+  const char *fn = nullptr;
+  if (Status st = headerStatus(parseHeader({der, derLen}, h), Status::InvalidLength,
+                               "RYCERT_InvalidLengthErr", fn);
+      st != Status::Ok) {
+    RY_FAILED(st, fn);
+    return RY_FAILED(st, "RyAsn1_GetCertLength");
+  }
+  if (uint64_t(h.headerLen) + h.contentLen > derLen) {
+    RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr");
+    return RY_FAILED(Status::InvalidLength, "RyAsn1_GetCertLength");
+  }
+  AnyBuf copy{};
+  EmbeddedGuard copyGuard(copy);
+  if (Status st = ownCopy({der, h.headerLen + h.contentLen}, copy); st != Status::Ok) {
+    return st;
+  }
+  const ByteSpan whole = bytesOf(copy);
+  if (h.id != kIdSequence) {
+    RY_FAILED(Status::TagNotMatch, "TAG != RY_DER_ID_SEQUENCE");
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
+  }
+  DerReader r(whole.subspan(h.headerLen));
+  CrlTbs t;
+  Tlv tbs;
+  if (Status st = RY_STEP(r.expect(DerReader::kAnyId, tbs, fn, Status::CrlNotEnd), fn,
+                          "RyAsn1_ReadSequence");
+      st != Status::Ok) {
+    return st;
+  }
+  if (Status st = decodeTbs(tbs, t); st != Status::Ok) {
+    return RY_FAILED(st, "Hx_CRL_DecodeTBS");
+  }
+  Tlv alg;
+  if (Status st = RY_STEP(r.expect(DerReader::kAnyId, alg, fn, Status::CrlNotEnd), fn,
+                          "RyAsn1_ReadSequence");
+      st != Status::Ok) {
+    return st;
+  }
+  ByteSpan algOid;
+  if (Status st = readAlgorithmOf(alg, algOid); st != Status::Ok) {
+    return st;
+  }
+  Tlv sig;
+  if (Status st = RY_STEP(r.expect(kIdBitString, sig, fn, Status::CrlNotEnd), fn,
+                          "RyAsn1_ReadBitString");
+      st != Status::Ok) {
+    return st;
+  }
+  // X.690 8.6.2: the initial octet counts the unused bits, 0 to 7.
+  if (sig.content.empty() || sig.content[0] > 7) {
+    return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadBitString");
+  }
+  while (!r.atEnd()) {
+    Tlv more;
+    if (Status st = RY_NEXT(r, more, "RyAsn1_ReadSequence"); st != Status::Ok) {
+      return st;
+    }
+  }
+  // Commit: the old state goes with `t` and `copy`.
+  swapTbs(ctx.t, t);
+  std::swap(ctx.crlDer, copy);
+  clearField(ctx.outerAlg);
+  setView(ctx.outerAlg, algOid);
+  clearField(ctx.signature);
+  setView(ctx.signature, sig.content.subspan(1));
+  Hx_ClearAnybuf(&ctx.issuerDnText);
+  RY_LOG("======>", "RyCert_DecodeCrl End");
+  return Status::Ok;
+}
+
+// An element given on its own: copied into `own`, then read from there.
+Status openOwnCopy(const AnyBuf *rec, AnyBuf &own, Tlv &out, const char *as) {
+  Tlv given;
+  if (Status st = RY_OPEN(rec, given, as); st != Status::Ok) {
+    return st;
+  }
+  if (Status st = ownCopy(given.whole, own); st != Status::Ok) {
+    return st;
+  }
+  const char *fn = nullptr;
+  return openRecord(&own, out, fn);  // the same bytes: cannot fail
+}
+
+Status decodeTbsAlone(CrlCtx &ctx, const AnyBuf *rec) {
+  CrlTbs t;
+  Tlv tbs;
+  if (Status st = openOwnCopy(rec, t.own, tbs, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
+  }
+  if (Status st = decodeTbs(tbs, t); st != Status::Ok) {
+    return st;
+  }
+  swapTbs(ctx.t, t);
+  Hx_ClearAnybuf(&ctx.issuerDnText);
+  return Status::Ok;
+}
+
+Status decodeRevokedAlone(CrlCtx &ctx, const AnyBuf *rec) {
+  AnyBuf own{};
+  EmbeddedGuard ownGuard(own);
+  Tlv revoked;
+  if (Status st = openOwnCopy(rec, own, revoked, "RyAsn1_ReadSequence"); st != Status::Ok) {
+    return st;
+  }
+  RevokedWalk walk;
+  if (Status st = decodeRevoked(revoked, walk); st != Status::Ok) {
+    return st;
+  }
+  std::swap(ctx.t.revokedOwn, own);
+  ctx.t.revoked = walk;
+  return Status::Ok;
+}
+
+// ------------------------------------------------------------- queries
+
+void advance(RevokedWalk &w) {
+  if (!w.onEntry) {
+    return;
+  }
+  size_t size = 0;
+  if (w.next >= w.entries.size() || !readEntryAt(w.entries.subspan(w.next), w.current, size)) {
+    w.onEntry = false;
+    w.current = RevokedEntry{};
+    return;
+  }
+  w.next += size;
+}
+
+Status answer(const AttrRow &row, ByteSpan value, uint8_t *buffer, uint32_t *length) {
+  RY_LOG_GET(row, buffer == nullptr);
+  answerBytes(value, buffer, length);
+  return Status::Ok;
+}
+
+Status getChar(CrlCtx &ctx, uint32_t id, uint8_t *buffer, uint32_t *length) {
+  const AttrRow *row = crlRow(id, false, kAttrGet);
+  if (row == nullptr) {
+    return RY_FAILED(Status::AttributeNotSupport, "Get RYCERT_AttributeNotSupportErr");
+  }
+  // Moving the cursor uses neither the buffer nor the length.
+  if (row->slot != kCrlNext) {
+    RY_REQUIRE(length);
+  }
+  RevokedWalk &walk = ctx.t.revoked;
+  switch (row->kind) {
+    case AttrKind::Name: {
+      // Absent: nothing written, nothing logged (the caller preset the length).
+      const NameComponent *c = rowComponent(*row);
+      const ByteSpan value = c != nullptr ? firstComponent(ctx.t.issuer, c->code) : ByteSpan{};
+      return value.empty() ? Status::Ok : answer(*row, value, buffer, length);
+    }
+    case AttrKind::DnText:
+      if (ctx.issuerDnText.length == 0) {
+        if (renderDn(ctx.t.issuer, ctx.issuerDnText) != Status::Ok) {
+          // No text this time; the next query tries again.
+          RY_LOG("======>", "Get Hx_GetDN Len");
+          return Status::Ok;
+        }
+      }
+      return answer(*row, bytesOf(ctx.issuerDnText), buffer, length);
+    default:
+      break;
+  }
+  switch (row->slot) {
+    case kCrlTbs:
+      return answer(*row, ctx.t.tbs.view(), buffer, length);
+    case kCrlOuterAlg:
+      return answer(*row, ctx.outerAlg.view(), buffer, length);
+    case kCrlSignature:
+      return answer(*row, ctx.signature.view(), buffer, length);
+    case kCrlInnerAlg:
+      return answer(*row, ctx.t.innerAlg.view(), buffer, length);
+    case kCrlSerial:
+      if (!walk.onEntry) {
+        // Past the last entry (or none): length 0 is the end of the list.
+        RY_LOG("======>", "Get CRL_CERT_SERIALNUMBER");
+        *length = 0;
+        return Status::Ok;
+      }
+      return answer(*row, walk.current.serial, buffer, length);
+    case kCrlNext:
+      advance(walk);
+      RY_LOG("======>", "Get CRL_CERT_NEXT");
+      return Status::Ok;
+    case kCrlReason:
+      if (walk.onEntry && walk.current.hasEntryExtensions && walk.current.hasReason) {
+        return answer(*row, walk.current.reason, buffer, length);
+      }
+      return Status::Ok;
+    default:
+      return RY_FAILED(Status::AttributeNotSupport, "Get RYCERT_AttributeNotSupportErr");
+  }
+}
+
+Status getInt(CrlCtx &ctx, uint32_t id, uint32_t *value) {
+  RY_LOG("======>", "RyCert_GetCrlAttributeInt Begin");
+  const AttrRow *row = crlRow(id, true, kAttrGet);
+  if (row == nullptr) {
+    return RY_FAILED(Status::AttributeNotSupport, "Get RYCERT_AttributeNotSupportErr");
+  }
+  RY_LOG_GET(*row, false);
+  const RevokedWalk &walk = ctx.t.revoked;
+  switch (row->slot) {
+    case kCrlVersion:
+      if (ctx.t.versionSet) {
+        *value = ctx.t.version;
+      }
+      break;
+    case kCrlThisUpdate:
+      *value = ctx.t.thisUpdate.value;
+      break;
+    case kCrlNextUpdate:
+      if (ctx.t.nextUpdateSet) {
+        *value = ctx.t.nextUpdate.value;
+      }
+      break;
+    case kCrlRevocationDate:
+      if (walk.onEntry) {
+        *value = walk.current.date.value;
+      }
+      break;
+    default:
+      return RY_FAILED(Status::AttributeNotSupport, "Get RYCERT_AttributeNotSupportErr");
+  }
+  RY_LOG("======>", "RyCert_GetCrlAttributeInt End");
+  return Status::Ok;
+}
+
+}  // namespace
+}  // namespace rycert2
+
+using namespace rycert2;
+
+extern "C" {
+
+RYCERT_API uint32_t RyCert_CreateCrlEncodeCtx(CrlCtx **ctx) {
+  return RY_C_BOUNDARY({ return createCtx(ctx); });
+}
+
+RYCERT_API uint32_t RyCert_CreateCrlDecodeCtx(CrlCtx **ctx) {
+  return RY_C_BOUNDARY({ return createCtx(ctx); });
+}
+
+RYCERT_API uint32_t RyCert_DestroyCrlEncodeCtx(CrlCtx *ctx) {
+  return RY_C_BOUNDARY({ return destroyCtx(ctx); });
+}
+
+RYCERT_API uint32_t RyCert_DestroyCrlDecodeCtx(CrlCtx *ctx) {
+  return RY_C_BOUNDARY({ return destroyCtx(ctx); });
+}
+
+RYCERT_API uint32_t RyCert_DecodeCrl(CrlCtx *ctx, const uint8_t *der, uint32_t derLen) {
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(ctx, der);
+    return decodeCrl(*ctx, der, derLen);
+  });
+}
+
+RYCERT_API uint32_t Hx_CRL_DecodeTBS(CrlCtx *ctx, const AnyBuf *tbs) {
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(ctx, tbs);
+    return decodeTbsAlone(*ctx, tbs);
+  });
+}
+
+RYCERT_API uint32_t Hx_CRL_DecodeRevokedCerts(const AnyBuf *revoked, CrlCtx *ctx) {
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(revoked, ctx);
+    return decodeRevokedAlone(*ctx, revoked);
+  });
+}
+
+RYCERT_API uint32_t RyCert_GetCrlAttributeChar(CrlCtx *ctx, uint32_t id, uint8_t *buffer,
+                                               uint32_t *length) {
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(ctx);
+    return getChar(*ctx, id, buffer, length);
+  });
+}
+
+RYCERT_API uint32_t RyCert_GetCrlAttributeInt(CrlCtx *ctx, uint32_t id, uint32_t *value) {
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(ctx, value);
+    return getInt(*ctx, id, value);
+  });
+}
+
+}  // extern "C"
