@@ -85,7 +85,7 @@ bool deliver(const Bytes& out, CK_BYTE_PTR buf, CK_ULONG_PTR len, CK_RV& rv) {
     rv = CKR_BUFFER_TOO_SMALL;
     return false;
   }
-  std::memcpy(buf, out.data(), out.size());
+  std::copy(out.begin(), out.end(), buf);
   *len = out.size();
   rv = CKR_OK;
   return true;
@@ -453,7 +453,7 @@ CK_RV getAttributeValue(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE hObject, CK_ATTRIB
     } else if (a.ulValueLen < v->size()) {
       fail(a, CKR_BUFFER_TOO_SMALL);
     } else {
-      std::memcpy(a.pValue, v->data(), v->size());
+      std::copy(v->begin(), v->end(), static_cast<uint8_t*>(a.pValue));
       a.ulValueLen = v->size();
     }
   }
