@@ -1,5 +1,6 @@
 // The crypto backend. Every primitive comes from a library: OpenSSL libcrypto for RSA, DES,
-// triple DES, MD5 and SHA-1/2; Crypto++ for MD2 and IDEA, which the system's OpenSSL lacks.
+// triple DES, MD5 and SHA-1/2; Crypto++ for MD2 and IDEA, which the system's OpenSSL lacks,
+// and for PKCS#5 PBKDF1 (one template over MD2 and MD5).
 // OpenSSL runs in a library context of its own, so loading the legacy provider (single DES)
 // does not change the host application's defaults.
 // DES_random_key is the one deprecated low-level call used here.
@@ -366,7 +367,7 @@ CK_RV rsaPrivate(EVP_PKEY* key, bool pkcs, bool decrypt, ByteView in, Bytes& out
       return CKR_DEVICE_ERROR;
     }
     if (EVP_PKEY_decrypt(ctx.get(), out.data(), &len, in.data(), in.size()) != 1) {
-      return pkcs ? CKR_ENCRYPTED_DATA_INVALID : CKR_ENCRYPTED_DATA_INVALID;
+      return CKR_ENCRYPTED_DATA_INVALID;
     }
   } else {
     if (EVP_PKEY_sign_init(ctx.get()) != 1 ||

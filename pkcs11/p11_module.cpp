@@ -26,6 +26,10 @@ namespace rypkcs11 {
 namespace {
 
 struct Module {
+  // OpenSSL is started before the managers exist, so its exit handler is registered first
+  // and runs last: keys still held at exit are freed while libcrypto is alive.
+  Module() { libCtx(); }
+
   std::mutex initMu;  // serialises C_Initialize and C_Finalize only
   std::atomic<bool> initialised{false};
   SessionManager sessions;
