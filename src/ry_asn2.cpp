@@ -395,9 +395,7 @@ Status lowReadTagAndLength(const AnyBuf *enc, AnyBuf *&out, std::span<const uint
 
 // One primitive writer: header, then the value's bytes.
 Status writePrimitive(uint8_t id, const AnyBuf *value, AnyBuf **out) {
-  if (out == nullptr) {
-    return RY_FAILED(Status::Memory, "Pointer is NULL");
-  }
+  RY_REQUIRE(out);
   AnyBuf *rec = nullptr;
   uint8_t *p = nullptr;
   if (Status st = lowWriteTagAndLength(value, id, rec, p); st != Status::Ok) {
@@ -425,9 +423,7 @@ Status readPrimitive(const AnyBuf *enc, AnyBuf *&out) {
 }
 
 Status readPrimitiveOut(const AnyBuf *enc, AnyBuf **out) {
-  if (out == nullptr) {
-    return RY_FAILED(Status::Memory, "Pointer is NULL");
-  }
+  RY_REQUIRE(out);
   AnyBuf *rec = nullptr;
   if (Status st = readPrimitive(enc, rec); st != Status::Ok) {
     return st;
@@ -494,9 +490,7 @@ Status allocPair(uint32_t a, uint32_t b, uint32_t **outA, uint32_t **outB) {
 
 // Reads a SEQUENCE or SET record into its children.
 Status readConstructed(const AnyBuf *enc, uint8_t expect, const char *tagFail, AnyBuf **first) {
-  if (first == nullptr) {
-    return RY_FAILED(Status::Memory, "Pointer is NULL");
-  }
+  RY_REQUIRE(first);
   const char *failName = nullptr;
   Header h;
   if (Status st = openHeader(enc, h, failName); st != Status::Ok) {
@@ -518,9 +512,7 @@ Status readConstructed(const AnyBuf *enc, uint8_t expect, const char *tagFail, A
 }
 
 Status writeConstructed(uint8_t id, const AnyBuf *first, AnyBuf **out) {
-  if (out == nullptr) {
-    return RY_FAILED(Status::Memory, "Pointer is NULL");
-  }
+  RY_REQUIRE(out);
   AnyBuf *rec = nullptr;
   if (Status st = joinChain(id, first, rec); st != Status::Ok) {
     return st;
@@ -542,9 +534,7 @@ Status recordContent(const AnyBuf *enc, std::span<const uint8_t> &content) {
 
 // A new element of the given content for an out-parameter.
 Status writeElement(uint8_t id, std::span<const uint8_t> content, AnyBuf **out) {
-  if (out == nullptr) {
-    return RY_FAILED(Status::Memory, "Pointer is NULL");
-  }
+  RY_REQUIRE(out);
   AnyBuf *rec = nullptr;
   if (newElement(id, content, rec) != Status::Ok) {
     return RY_NO_MEMORY();
@@ -593,128 +583,128 @@ extern "C" {
 // ------------------------------------------------- tag and length layer
 
 RYCERT_API uint32_t RyAsn1_Low_CreateAnyBuf(AnyBuf **out) {
-  if (out == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  AnyBuf *rec = nullptr;
-  if (newRecord(0, 0, rec) != Status::Ok) {
-    return code(RY_NO_MEMORY());
-  }
-  *out = rec;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(out);
+    AnyBuf *rec = nullptr;
+    if (newRecord(0, 0, rec) != Status::Ok) {
+      return RY_NO_MEMORY();
+    }
+    *out = rec;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_WriteTagAndLength(const AnyBuf *value, uint8_t id, AnyBuf **out,
                                                  uint8_t **content) {
-  if (out == nullptr || content == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  AnyBuf *rec = nullptr;
-  uint8_t *p = nullptr;
-  if (Status st = lowWriteTagAndLength(value, id, rec, p); st != Status::Ok) {
-    return code(st);
-  }
-  *out = rec;
-  *content = p;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(out, content);
+    AnyBuf *rec = nullptr;
+    uint8_t *p = nullptr;
+    if (Status st = lowWriteTagAndLength(value, id, rec, p); st != Status::Ok) {
+      return st;
+    }
+    *out = rec;
+    *content = p;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_ReadTagAndLength(const AnyBuf *encoded, uint8_t **cursor,
                                                 AnyBuf **out, uint8_t **content) {
-  if (cursor == nullptr || out == nullptr || content == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  // The element starts where the record does; any other cursor cannot
-  // describe a record-sized element.
-  if (encoded != nullptr && *cursor != encoded->data) {
-    return code(RY_FAILED(Status::LengthNotEqual, "Length not Equal"));
-  }
-  AnyBuf *rec = nullptr;
-  std::span<const uint8_t> src;
-  if (Status st = lowReadTagAndLength(encoded, rec, src); st != Status::Ok) {
-    return code(st);
-  }
-  *cursor = const_cast<uint8_t *>(src.data() != nullptr ? src.data() : encoded->data);
-  *out = rec;
-  *content = rec->data;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(cursor, out, content);
+    // The element starts where the record does; any other cursor cannot
+    // describe a record-sized element.
+    if (encoded != nullptr && *cursor != encoded->data) {
+      return RY_FAILED(Status::LengthNotEqual, "Length not Equal");
+    }
+    AnyBuf *rec = nullptr;
+    std::span<const uint8_t> src;
+    if (Status st = lowReadTagAndLength(encoded, rec, src); st != Status::Ok) {
+      return st;
+    }
+    *cursor = const_cast<uint8_t *>(src.data() != nullptr ? src.data() : encoded->data);
+    *out = rec;
+    *content = rec->data;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_GetTagInfo(uint8_t **cursor, uint32_t **tag, uint32_t **tagSize) {
-  if (cursor == nullptr || *cursor == nullptr || tag == nullptr || tagSize == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  const uint8_t id = **cursor;
-  if ((id & 0x1F) == 0x1F) {
-    return code(RY_FAILED(Status::TagNotMatch, "RYCERT_TagNotMatchErr"));
-  }
-  if (Status st = allocPair(tagOf(id), 1, tag, tagSize); st != Status::Ok) {
-    return code(st);
-  }
-  *cursor += 1;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(cursor, *cursor, tag, tagSize);
+    const uint8_t id = **cursor;
+    if ((id & 0x1F) == 0x1F) {
+      return RY_FAILED(Status::TagNotMatch, "RYCERT_TagNotMatchErr");
+    }
+    if (Status st = allocPair(tagOf(id), 1, tag, tagSize); st != Status::Ok) {
+      return st;
+    }
+    *cursor += 1;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_GetLengthInfo(uint8_t **cursor, uint32_t **length,
                                              uint32_t **lengthSize) {
-  if (cursor == nullptr || *cursor == nullptr || length == nullptr || lengthSize == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  // The cursor's buffer is of unstated size; parseLength stops as soon as
-  // it knows the answer, at most five octets in.
-  size_t len = 0;
-  size_t size = 0;
-  const char *failName = nullptr;
-  if (Status st = headerStatus(parseLength(std::span<const uint8_t>(*cursor, 5), len, size),
-                               Status::InvalidLength, "RyAsn1_Low_GetLengthInfo", failName);
-      st != Status::Ok) {
-    return code(RY_FAILED(st, failName));
-  }
-  if (Status st = allocPair(uint32_t(len), uint32_t(size), length, lengthSize); st != Status::Ok) {
-    return code(st);
-  }
-  *cursor += size;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(cursor, *cursor, length, lengthSize);
+    // The cursor's buffer is of unstated size; parseLength stops as soon as
+    // it knows the answer, at most five octets in.
+    size_t len = 0;
+    size_t size = 0;
+    const char *failName = nullptr;
+    if (Status st = headerStatus(parseLength(std::span<const uint8_t>(*cursor, 5), len, size),
+                                 Status::InvalidLength, "RyAsn1_Low_GetLengthInfo", failName);
+        st != Status::Ok) {
+      return RY_FAILED(st, failName);
+    }
+    if (Status st = allocPair(uint32_t(len), uint32_t(size), length, lengthSize); st != Status::Ok) {
+      return st;
+    }
+    *cursor += size;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_GetCertLength(const uint8_t *der, uint32_t *totalLength) {
-  if (der == nullptr || totalLength == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  Header h;
-  if (Status st = headerAt(der, h); st != Status::Ok) {
-    return code(st);
-  }
-  const uint64_t total = uint64_t(h.headerLen) + h.contentLen;
-  if (total > 0xFFFFFFFFu) {
-    return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo"));
-  }
-  *totalLength = uint32_t(total);
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(der, totalLength);
+    Header h;
+    if (Status st = headerAt(der, h); st != Status::Ok) {
+      return st;
+    }
+    const uint64_t total = uint64_t(h.headerLen) + h.contentLen;
+    if (total > 0xFFFFFFFFu) {
+      return RY_FAILED(Status::InvalidLength, "RyAsn1_Low_GetLengthInfo");
+    }
+    *totalLength = uint32_t(total);
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_GetLengthInfo(const uint8_t *cursor, uint32_t *length,
                                          uint32_t *lengthSize) {
-  if (cursor == nullptr || length == nullptr || lengthSize == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  Header h;
-  if (Status st = headerAt(cursor, h); st != Status::Ok) {
-    return code(st);
-  }
-  *length = uint32_t(h.contentLen);
-  *lengthSize = uint32_t(h.headerLen - 1);
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(cursor, length, lengthSize);
+    Header h;
+    if (Status st = headerAt(cursor, h); st != Status::Ok) {
+      return st;
+    }
+    *length = uint32_t(h.contentLen);
+    *lengthSize = uint32_t(h.headerLen - 1);
+    return Status::Ok;
+  });
 }
 
 // ------------------------------------------------------ primitive values
 
 #define RY_PRIMITIVE_PAIR(Name, id)                                               \
   RYCERT_API uint32_t RyAsn1_Write##Name(const AnyBuf *value, AnyBuf **out) {    \
-    return code(writePrimitive((id), value, out));                                \
+    return RY_C_BOUNDARY({ return writePrimitive((id), value, out); });           \
   }                                                                               \
   RYCERT_API uint32_t RyAsn1_Read##Name(const AnyBuf *encoded, AnyBuf **out) {   \
-    return code(readPrimitiveOut(encoded, out));                                  \
+    return RY_C_BOUNDARY({ return readPrimitiveOut(encoded, out); });             \
   }
 
 RY_PRIMITIVE_PAIR(OctetString, kIdOctetString)
@@ -726,241 +716,262 @@ RY_PRIMITIVE_PAIR(BmpString, kIdBmpString)
 #undef RY_PRIMITIVE_PAIR
 
 RYCERT_API uint32_t RyAsn1_WriteIntegerArray(const AnyBuf *value, AnyBuf **out) {
-  return code(writePrimitive(kIdInteger, value, out));
+  return RY_C_BOUNDARY({
+    return writePrimitive(kIdInteger, value, out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadIntegerArray(const AnyBuf *encoded, AnyBuf *out) {
-  if (out == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  AnyBuf *rec = nullptr;
-  if (Status st = readPrimitive(encoded, rec); st != Status::Ok) {
-    return code(st);
-  }
-  // The caller's record takes the fields of the record read and its block.
-  *out = *rec;
-  rec->data = nullptr;
-  MOSK_Free(rec);
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(out);
+    AnyBuf *rec = nullptr;
+    if (Status st = readPrimitive(encoded, rec); st != Status::Ok) {
+      return st;
+    }
+    // The caller's record takes the fields of the record read and its block.
+    *out = *rec;
+    rec->data = nullptr;
+    MOSK_Free(rec);
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_WritePrintableString(const AnyBuf *value, AnyBuf **out) {
-  if (value != nullptr && value->tag == 30) {
-    if (Status st = writePrimitive(kIdBmpString, value, out); st != Status::Ok) {
-      return code(RY_FAILED(st, "RyAsn1_WriteBmpString"));
+  return RY_C_BOUNDARY({
+    if (value != nullptr && value->tag == 30) {
+      if (Status st = writePrimitive(kIdBmpString, value, out); st != Status::Ok) {
+        return RY_FAILED(st, "RyAsn1_WriteBmpString");
+      }
+      return Status::Ok;
     }
-    return RYCERT_OK;
-  }
-  if (Status st = writePrimitive(kIdPrintableString, value, out); st != Status::Ok) {
-    return code(RY_FAILED(st, "RyAsn1_WriteCharString"));
-  }
-  return RYCERT_OK;
+    if (Status st = writePrimitive(kIdPrintableString, value, out); st != Status::Ok) {
+      return RY_FAILED(st, "RyAsn1_WriteCharString");
+    }
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadPrintableString(const AnyBuf *encoded, AnyBuf **out) {
-  return code(readPrimitiveOut(encoded, out));
+  return RY_C_BOUNDARY({
+    return readPrimitiveOut(encoded, out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_IntToChar(uint32_t value, uint8_t **octets, uint32_t **count) {
-  if (octets == nullptr || count == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  uint8_t tmp[5];
-  const size_t n = intContent(value, tmp);
-  Block block(RY_ALLOC(n));
-  if (!block) {
-    return code(RY_NO_MEMORY());
-  }
-  std::memcpy(block.get(), tmp, n);
-  uint32_t *cnt = nullptr;
-  if (allocU32(uint32_t(n), &cnt) != Status::Ok) {
-    return code(RY_NO_MEMORY());
-  }
-  *octets = block.release();
-  *count = cnt;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(octets, count);
+    uint8_t tmp[5];
+    const size_t n = intContent(value, tmp);
+    Block block(RY_ALLOC(n));
+    if (!block) {
+      return RY_NO_MEMORY();
+    }
+    std::memcpy(block.get(), tmp, n);
+    uint32_t *cnt = nullptr;
+    if (allocU32(uint32_t(n), &cnt) != Status::Ok) {
+      return RY_NO_MEMORY();
+    }
+    *octets = block.release();
+    *count = cnt;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_CharToInt(const uint8_t *content, uint32_t length,
                                          uint32_t **value) {
-  if (value == nullptr || (content == nullptr && length != 0)) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  const uint32_t v = foldInt({content, length});
-  if (allocU32(v, value) != Status::Ok) {
-    return code(RY_NO_MEMORY());
-  }
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    if (value == nullptr || (content == nullptr && length != 0)) {
+      return RY_FAILED(Status::Memory, "Pointer is NULL");
+    }
+    const uint32_t v = foldInt({content, length});
+    if (allocU32(v, value) != Status::Ok) {
+      return RY_NO_MEMORY();
+    }
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_WriteInteger(uint32_t value, AnyBuf **out) {
-  uint8_t tmp[5];
-  const size_t n = intContent(value, tmp);
-  if (Status st = writeElement(kIdInteger, {tmp, n}, out); st != Status::Ok) {
-    return code(RY_FAILED(st, "RyAsn1_Low_IntToChar"));
-  }
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    uint8_t tmp[5];
+    const size_t n = intContent(value, tmp);
+    if (Status st = writeElement(kIdInteger, {tmp, n}, out); st != Status::Ok) {
+      return RY_FAILED(st, "RyAsn1_Low_IntToChar");
+    }
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadInteger(const AnyBuf *encoded, uint32_t *value) {
-  if (value == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  std::span<const uint8_t> content;
-  if (Status st = recordContent(encoded, content); st != Status::Ok) {
-    return code(st);
-  }
-  // X.690 8.3.1: an INTEGER has at least one content octet.
-  if (content.empty()) {
-    return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_CharToInt"));
-  }
-  *value = foldInt(content);
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(value);
+    std::span<const uint8_t> content;
+    if (Status st = recordContent(encoded, content); st != Status::Ok) {
+      return st;
+    }
+    // X.690 8.3.1: an INTEGER has at least one content octet.
+    if (content.empty()) {
+      return RY_FAILED(Status::InvalidLength, "RyAsn1_Low_CharToInt");
+    }
+    *value = foldInt(content);
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_WriteBoolean(const uint8_t *value, AnyBuf **out) {
-  if (value == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(writeElement(kIdBoolean, {value, 1}, out));
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(value);
+    return writeElement(kIdBoolean, {value, 1}, out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadBoolean(const AnyBuf *encoded, uint8_t *value) {
-  if (value == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  std::span<const uint8_t> content;
-  if (Status st = recordContent(encoded, content); st != Status::Ok) {
-    return code(st);
-  }
-  // X.690 8.2.1: exactly one content octet.
-  if (content.size() != 1) {
-    return code(RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr"));
-  }
-  *value = content[0];
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(value);
+    std::span<const uint8_t> content;
+    if (Status st = recordContent(encoded, content); st != Status::Ok) {
+      return st;
+    }
+    // X.690 8.2.1: exactly one content octet.
+    if (content.size() != 1) {
+      return RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr");
+    }
+    *value = content[0];
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_WriteNull(AnyBuf **out) {
-  return code(writeElement(kIdNull, {}, out));
+  return RY_C_BOUNDARY({
+    return writeElement(kIdNull, {}, out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_WriteObjectId(const OidBuf *oid, AnyBuf **out) {
-  if (oid == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(writePrimitive(kIdOid, &oid->oid, out));
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(oid);
+    return writePrimitive(kIdOid, &oid->oid, out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadObjectId(const AnyBuf *encoded, OidBuf **out) {
-  if (out == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  std::unique_ptr<OidBuf, MoskDeleter> oid(reinterpret_cast<OidBuf *>(RY_ALLOC(sizeof(OidBuf))));
-  if (!oid) {
-    return code(RY_NO_MEMORY());
-  }
-  AnyBuf *rec = nullptr;
-  if (Status st = readPrimitive(encoded, rec); st != Status::Ok) {
-    return code(st);
-  }
-  // X.690 8.19.2: an OBJECT IDENTIFIER has at least one subidentifier.
-  if (rec->length == 0) {
-    freeChain(rec);
-    return code(RY_FAILED(Status::InvalidLength, "RyAsn1_Low_ReadTagAndLength"));
-  }
-  oid->id = 0;
-  oid->oid = *rec;
-  MOSK_Free(rec);
-  *out = oid.release();
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(out);
+    std::unique_ptr<OidBuf, MoskDeleter> oid(reinterpret_cast<OidBuf *>(RY_ALLOC(sizeof(OidBuf))));
+    if (!oid) {
+      return RY_NO_MEMORY();
+    }
+    AnyBuf *rec = nullptr;
+    if (Status st = readPrimitive(encoded, rec); st != Status::Ok) {
+      return st;
+    }
+    // X.690 8.19.2: an OBJECT IDENTIFIER has at least one subidentifier.
+    if (rec->length == 0) {
+      freeChain(rec);
+      return RY_FAILED(Status::InvalidLength, "RyAsn1_Low_ReadTagAndLength");
+    }
+    oid->id = 0;
+    oid->oid = *rec;
+    MOSK_Free(rec);
+    *out = oid.release();
+    return Status::Ok;
+  });
 }
 
 // ---------------------------------------------------- constructed values
 
 RYCERT_API uint32_t RyAsn1_WriteSequence(const AnyBuf *first, AnyBuf **out) {
-  return code(writeConstructed(kIdSequence, first, out));
+  return RY_C_BOUNDARY({
+    return writeConstructed(kIdSequence, first, out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_WriteSet(const AnyBuf *first, AnyBuf **out) {
-  return code(writeConstructed(kIdSet, first, out));
+  return RY_C_BOUNDARY({
+    return writeConstructed(kIdSet, first, out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadSequence(const AnyBuf *encoded, AnyBuf **first) {
-  return code(readConstructed(encoded, kIdSequence, "TAG != RY_DER_ID_SEQUENCE", first));
+  return RY_C_BOUNDARY({
+    return readConstructed(encoded, kIdSequence, "TAG != RY_DER_ID_SEQUENCE", first);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadSet(const AnyBuf *encoded, AnyBuf **first) {
-  return code(readConstructed(encoded, kIdSet, "TAG != RY_DER_ID_SET", first));
+  return RY_C_BOUNDARY({
+    return readConstructed(encoded, kIdSet, "TAG != RY_DER_ID_SET", first);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_WriteExplicit(const AnyBuf *inner, uint32_t n, AnyBuf **out) {
-  if (out == nullptr || !recordUsable(inner)) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(writeTagged(0xA0, n, bytesOf(*inner), out));
+  return RY_C_BOUNDARY({
+    if (out == nullptr || !recordUsable(inner)) {
+      return RY_FAILED(Status::Memory, "Pointer is NULL");
+    }
+    return writeTagged(0xA0, n, bytesOf(*inner), out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadExplicit(const AnyBuf *encoded, AnyBuf **out, uint32_t *id) {
-  if (out == nullptr || id == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  const char *failName = nullptr;
-  Tlv tlv;
-  if (Status st = RY_OPEN(encoded, tlv, "RyAsn1_Low_ReadTagAndLength"); st != Status::Ok) {
-    return code(st);
-  }
-  // An explicit tag wraps exactly one complete element (X.690 8.14.2).
-  DerReader inner(tlv.content);
-  Tlv one;
-  if (Status st = inner.next(one, failName); st != Status::Ok || !inner.atEnd()) {
-    return code(RY_FAILED(st != Status::Ok ? st : Status::InvalidLength,
-                          st != Status::Ok ? failName : "lTotalLength != 0"));
-  }
-  AnyBuf *rec = nullptr;
-  if (newRecordCopy(one.whole, tlv.id, rec) != Status::Ok) {
-    RY_NO_MEMORY();
-    return code(RY_FAILED(Status::Memory, "RyAsn1_Low_ReadTagAndLength"));
-  }
-  *out = rec;
-  *id = tlv.id;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(out, id);
+    const char *failName = nullptr;
+    Tlv tlv;
+    if (Status st = RY_OPEN(encoded, tlv, "RyAsn1_Low_ReadTagAndLength"); st != Status::Ok) {
+      return st;
+    }
+    // An explicit tag wraps exactly one complete element (X.690 8.14.2).
+    DerReader inner(tlv.content);
+    Tlv one;
+    if (Status st = inner.next(one, failName); st != Status::Ok || !inner.atEnd()) {
+      return RY_FAILED(st != Status::Ok ? st : Status::InvalidLength,
+                       st != Status::Ok ? failName : "lTotalLength != 0");
+    }
+    AnyBuf *rec = nullptr;
+    if (newRecordCopy(one.whole, tlv.id, rec) != Status::Ok) {
+      RY_NO_MEMORY();
+      return RY_FAILED(Status::Memory, "RyAsn1_Low_ReadTagAndLength");
+    }
+    *out = rec;
+    *id = tlv.id;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_WriteImplicit(const AnyBuf *inner, uint32_t n, AnyBuf **out) {
-  if (out == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  Tlv tlv;
-  if (Status st = RY_OPEN(inner, tlv, "RyAsn1_Low_ReadTagAndLength"); st != Status::Ok) {
-    return code(st);
-  }
-  // The new identifier keeps the underlying encoding's form (X.690 8.14.3):
-  // constructed for SEQUENCE, SET and other constructed values.
-  return code(writeTagged(tlv.constructed() ? 0xA0 : 0x80, n, tlv.content, out));
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(out);
+    Tlv tlv;
+    if (Status st = RY_OPEN(inner, tlv, "RyAsn1_Low_ReadTagAndLength"); st != Status::Ok) {
+      return st;
+    }
+    // The new identifier keeps the underlying encoding's form (X.690 8.14.3):
+    // constructed for SEQUENCE, SET and other constructed values.
+    return writeTagged(tlv.constructed() ? 0xA0 : 0x80, n, tlv.content, out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadImplicit(const AnyBuf *encoded, AnyBuf **out, uint32_t *n) {
-  if (out == nullptr || n == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  const char *failName = nullptr;
-  Tlv tlv;
-  if (Status st = openRecord(encoded, tlv, failName); st != Status::Ok) {
-    return code(RY_FAILED(st, st == Status::LengthNotEqual ? "RYCERT_LengthNotEqualErr"
-                                                           : failName));
-  }
-  AnyBuf *result = nullptr;
-  if (!tlv.constructed()) {
-    if (newRecordCopy(tlv.content, tlv.id, result) != Status::Ok) {
-      return code(RY_NO_MEMORY());
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(out, n);
+    const char *failName = nullptr;
+    Tlv tlv;
+    if (Status st = openRecord(encoded, tlv, failName); st != Status::Ok) {
+      return RY_FAILED(st, st == Status::LengthNotEqual ? "RYCERT_LengthNotEqualErr" : failName);
     }
-  } else if (Status st = splitChildren(tlv.content, result, failName); st != Status::Ok) {
-    return code(RY_FAILED(st, failName));
-  }
-  *out = result;
-  *n = tlv.id & 0x1Fu;
-  return RYCERT_OK;
+    AnyBuf *result = nullptr;
+    if (!tlv.constructed()) {
+      if (newRecordCopy(tlv.content, tlv.id, result) != Status::Ok) {
+        return RY_NO_MEMORY();
+      }
+    } else if (Status st = splitChildren(tlv.content, result, failName); st != Status::Ok) {
+      return RY_FAILED(st, failName);
+    }
+    *out = result;
+    *n = tlv.id & 0x1Fu;
+    return Status::Ok;
+  });
 }
 
 }  // extern "C"

@@ -169,9 +169,7 @@ Status readLongTime(const AnyBuf *enc, uint32_t &t) {
 }
 
 Status writeTime(const uint32_t *t, uint8_t id, AnyBuf **out) {
-  if (t == nullptr || out == nullptr) {
-    return RY_FAILED(Status::Memory, "Pointer is NULL");
-  }
+  RY_REQUIRE(t, out);
   AnyBuf *rec = nullptr;
   if (Status st = writeLongTime(*t, id, rec); st != Status::Ok) {
     return RY_FAILED(st, "RyAsn1_Low_WriteLongTime");
@@ -181,9 +179,7 @@ Status writeTime(const uint32_t *t, uint8_t id, AnyBuf **out) {
 }
 
 Status readTime(const AnyBuf *enc, uint32_t tag, uint32_t *t) {
-  if (enc == nullptr || t == nullptr) {
-    return RY_FAILED(Status::Memory, "Pointer is NULL");
-  }
+  RY_REQUIRE(enc, t);
   if (enc->tag != tag) {
     return Status::TagNotMatch;  // no log line for a mistagged time
   }
@@ -207,106 +203,114 @@ using namespace rycert2;
 extern "C" {
 
 RYCERT_API uint32_t RyAsn1_WriteUtcTime(const uint32_t *time, AnyBuf **out) {
-  return code(writeTime(time, kIdUtcTime, out));
+  return RY_C_BOUNDARY({
+    return writeTime(time, kIdUtcTime, out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadUtcTime(const AnyBuf *encoded, uint32_t *time) {
-  return code(readTime(encoded, 23, time));
+  return RY_C_BOUNDARY({
+    return readTime(encoded, 23, time);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_WriteGeneralizedTime(const uint32_t *time, AnyBuf **out) {
-  return code(writeTime(time, kIdGeneralizedTime, out));
+  return RY_C_BOUNDARY({
+    return writeTime(time, kIdGeneralizedTime, out);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_ReadGeneralizedTime(const AnyBuf *encoded, uint32_t *time) {
-  return code(readTime(encoded, 24, time));
+  return RY_C_BOUNDARY({
+    return readTime(encoded, 24, time);
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_WriteLongTime(uint32_t time, uint8_t id, AnyBuf **out) {
-  if (out == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  AnyBuf *rec = nullptr;
-  if (Status st = writeLongTime(time, id, rec); st != Status::Ok) {
-    return code(st);
-  }
-  *out = rec;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(out);
+    AnyBuf *rec = nullptr;
+    if (Status st = writeLongTime(time, id, rec); st != Status::Ok) {
+      return st;
+    }
+    *out = rec;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_ReadLongTime(const AnyBuf *encoded, uint32_t *time) {
-  if (time == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  uint32_t v = 0;
-  if (Status st = readLongTime(encoded, v); st != Status::Ok) {
-    return code(st);
-  }
-  *time = v;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(time);
+    uint32_t v = 0;
+    if (Status st = readLongTime(encoded, v); st != Status::Ok) {
+      return st;
+    }
+    *time = v;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_ItoCTime(uint32_t time, uint8_t **text, uint32_t **length) {
-  if (text == nullptr || length == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  uint8_t tmp[kUtcTextLen];
-  const char *failName = nullptr;
-  if (Status st = timeToText(time, false, tmp, failName); st != Status::Ok) {
-    return code(RY_FAILED(st, failName));
-  }
-  Block block(RY_ALLOC(kUtcTextLen));
-  Block len(RY_ALLOC(sizeof(uint32_t)));
-  if (!block || !len) {
-    return code(RY_NO_MEMORY());
-  }
-  std::memcpy(block.get(), tmp, kUtcTextLen);
-  const uint32_t n = kUtcTextLen;
-  std::memcpy(len.get(), &n, sizeof n);
-  *text = block.release();
-  *length = reinterpret_cast<uint32_t *>(len.release());
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(text, length);
+    uint8_t tmp[kUtcTextLen];
+    const char *failName = nullptr;
+    if (Status st = timeToText(time, false, tmp, failName); st != Status::Ok) {
+      return RY_FAILED(st, failName);
+    }
+    Block block(RY_ALLOC(kUtcTextLen));
+    Block len(RY_ALLOC(sizeof(uint32_t)));
+    if (!block || !len) {
+      return RY_NO_MEMORY();
+    }
+    std::memcpy(block.get(), tmp, kUtcTextLen);
+    const uint32_t n = kUtcTextLen;
+    std::memcpy(len.get(), &n, sizeof n);
+    *text = block.release();
+    *length = reinterpret_cast<uint32_t *>(len.release());
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_CtoITime(const uint8_t *text, uint32_t length, uint32_t **time) {
-  if (text == nullptr || time == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  uint32_t v = 0;
-  const char *failName = nullptr;
-  if (Status st = textToTime({text, length}, v, failName); st != Status::Ok) {
-    return code(RY_FAILED(st, failName));
-  }
-  auto *p = reinterpret_cast<uint32_t *>(RY_ALLOC(sizeof(uint32_t)));
-  if (p == nullptr) {
-    return code(RY_NO_MEMORY());
-  }
-  *p = v;
-  *time = p;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(text, time);
+    uint32_t v = 0;
+    const char *failName = nullptr;
+    if (Status st = textToTime({text, length}, v, failName); st != Status::Ok) {
+      return RY_FAILED(st, failName);
+    }
+    auto *p = reinterpret_cast<uint32_t *>(RY_ALLOC(sizeof(uint32_t)));
+    if (p == nullptr) {
+      return RY_NO_MEMORY();
+    }
+    *p = v;
+    *time = p;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_TimeIntToChar(uint32_t value, uint8_t *out) {
-  if (out == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  if (value > 99) {
-    return RYCERT_InvalidTimeFieldErr;
-  }
-  twoDigits(value, out);
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(out);
+    if (value > 99) {
+      return Status::InvalidTimeField;
+    }
+    twoDigits(value, out);
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t RyAsn1_Low_TimeCharToInt(const uint8_t *text, uint32_t *value) {
-  if (text == nullptr || value == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  unsigned v = 0;
-  if (!digitPair(text, v)) {
-    return RYCERT_InvalidTimeFieldErr;
-  }
-  *value = v;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(text, value);
+    unsigned v = 0;
+    if (!digitPair(text, v)) {
+      return Status::InvalidTimeField;
+    }
+    *value = v;
+    return Status::Ok;
+  });
 }
 
 }  // extern "C"

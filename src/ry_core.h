@@ -73,7 +73,7 @@ inline uint8_t *allocBytes(const char *src, int line, size_t n) {
 // should anything thrown reach here all the same, it stops here, is
 // logged, and the caller gets a failure status, never an exception.
 template <class Body>
-uint32_t cBoundary(const char *src, int line, Body &&body) noexcept {
+uint32_t cBoundary(const char *src, int line, uint32_t onThrow, Body &&body) noexcept {
   try {
     if constexpr (std::is_same_v<std::invoke_result_t<Body>, Status>) {
       return code(body());
@@ -82,10 +82,11 @@ uint32_t cBoundary(const char *src, int line, Body &&body) noexcept {
     }
   } catch (...) {
     logLine(src, line, "------>", "exception");
-    return RYCERT_MemoryErr;
+    return onThrow;
   }
 }
-#define RY_C_BOUNDARY(...) ::rycert2::cBoundary(kSrcFile, __LINE__, [&]() -> ::rycert2::Status __VA_ARGS__)
+#define RY_C_BOUNDARY(...) \
+  ::rycert2::cBoundary(kSrcFile, __LINE__, RYCERT_MemoryErr, [&]() -> ::rycert2::Status __VA_ARGS__)
 
 template <class... P>
 bool anyNull(const P *...p) {

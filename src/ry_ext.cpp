@@ -217,56 +217,56 @@ extern "C" {
 
 RYCERT_API uint32_t Ry_Encode_PublicKey(const RyRsaPublicKey *key, uint8_t *out,
                                         uint32_t *outLen) {
-  RY_LOG("======>", "Ry_Encode_PublicKey");
-  if (key == nullptr || outLen == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(encodeKey(publicFields<Field>(*key), false, out, outLen));
+  return RY_C_BOUNDARY({
+    RY_LOG("======>", "Ry_Encode_PublicKey");
+    RY_REQUIRE(key, outLen);
+    return encodeKey(publicFields<Field>(*key), false, out, outLen);
+  });
 }
 
 RYCERT_API uint32_t Ry_Encode_PrivateKey(const RyRsaPrivateKey *key, uint8_t *out,
                                          uint32_t *outLen) {
-  RY_LOG("======>", "Ry_Encode_PrivateKey");
-  if (key == nullptr || outLen == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(encodeKey(privateFields<Field>(*key), true, out, outLen));
+  return RY_C_BOUNDARY({
+    RY_LOG("======>", "Ry_Encode_PrivateKey");
+    RY_REQUIRE(key, outLen);
+    return encodeKey(privateFields<Field>(*key), true, out, outLen);
+  });
 }
 
 RYCERT_API uint32_t Ry_Decode_PublicKey(RyRsaPublicKey *key, const uint8_t *der, int32_t derLen) {
-  RY_LOG("======>", "Ry_Decode_PublicKey");
-  if (key == nullptr || der == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(decodeKey(der, derLen, false, publicFields<MutField>(*key)));
+  return RY_C_BOUNDARY({
+    RY_LOG("======>", "Ry_Decode_PublicKey");
+    RY_REQUIRE(key, der);
+    return decodeKey(der, derLen, false, publicFields<MutField>(*key));
+  });
 }
 
 RYCERT_API uint32_t Ry_Decode_PrivateKey(RyRsaPrivateKey *key, const uint8_t *der,
                                          int32_t derLen) {
-  RY_LOG("======>", "Decode PrivateKey;");
-  if (key == nullptr || der == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(decodeKey(der, derLen, true, privateFields<MutField>(*key)));
+  return RY_C_BOUNDARY({
+    RY_LOG("======>", "Decode PrivateKey;");
+    RY_REQUIRE(key, der);
+    return decodeKey(der, derLen, true, privateFields<MutField>(*key));
+  });
 }
 
 RYCERT_API uint32_t Hx_PKCS1to8KEY(const uint8_t *der, uint32_t derLen, uint8_t *out,
                                    uint32_t *outLen) {
-  RY_LOG("======>", "Ry_PKCS1to8KEY");
-  if (der == nullptr || outLen == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  if (derLen == 0) {
-    return code(RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr"));
-  }
-  return code(wrapPkcs1({der, derLen}, out, outLen));
+  return RY_C_BOUNDARY({
+    RY_LOG("======>", "Ry_PKCS1to8KEY");
+    RY_REQUIRE(der, outLen);
+    if (derLen == 0) {
+      return RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr");
+    }
+    return wrapPkcs1({der, derLen}, out, outLen);
+  });
 }
 
 RYCERT_API uint32_t Hx_DecodePubKey(const AnyBuf *encoded, PubKeyInfo *info) {
-  if (info == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(decodePubKey(encoded, *info));
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(info);
+    return decodePubKey(encoded, *info);
+  });
 }
 
 }  // extern "C"

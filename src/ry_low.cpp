@@ -78,42 +78,48 @@ RYCERT_API void Hx_ClearAnybuf(AnyBuf *buf) {
 RYCERT_API void Hx_FreeAnybuf(AnyBuf *first) { freeChain(first); }
 
 RYCERT_API uint32_t Hx_CopyAnybuf(AnyBuf *dst, const AnyBuf *src) {
-  if (dst == nullptr || !recordUsable(src)) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(copyInto(*dst, *src));
+  return RY_C_BOUNDARY({
+    if (dst == nullptr || !recordUsable(src)) {
+      return RY_FAILED(Status::Memory, "Pointer is NULL");
+    }
+    return copyInto(*dst, *src);
+  });
 }
 
 RYCERT_API uint32_t Hx_CopyAlgorithm(OidBuf *dst, const OidBuf *src) {
-  if (dst == nullptr || src == nullptr || !recordUsable(&src->oid)) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  if (Status st = copyInto(dst->oid, src->oid); st != Status::Ok) {
-    return code(st);
-  }
-  dst->id = src->id;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    if (dst == nullptr || src == nullptr || !recordUsable(&src->oid)) {
+      return RY_FAILED(Status::Memory, "Pointer is NULL");
+    }
+    if (Status st = copyInto(dst->oid, src->oid); st != Status::Ok) {
+      return st;
+    }
+    dst->id = src->id;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t Hx_SetAttributeCharValue(AnyBuf *dst, const uint8_t *bytes, uint32_t count) {
-  if (dst == nullptr || (bytes == nullptr && count != 0)) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  uint8_t *data = nullptr;
-  if (count != 0) {
-    data = RY_ALLOC(count);
-    if (data == nullptr) {
-      return code(RY_NO_MEMORY());
+  return RY_C_BOUNDARY({
+    if (dst == nullptr || (bytes == nullptr && count != 0)) {
+      return RY_FAILED(Status::Memory, "Pointer is NULL");
     }
-    std::memcpy(data, bytes, count);
-  }
-  dst->data = data;
-  dst->length = count;
-  dst->unusedBits = 0;
-  dst->reserved = 0;
-  dst->next = nullptr;
-  dst->prev = nullptr;
-  return RYCERT_OK;
+    uint8_t *data = nullptr;
+    if (count != 0) {
+      data = RY_ALLOC(count);
+      if (data == nullptr) {
+        return RY_NO_MEMORY();
+      }
+      std::memcpy(data, bytes, count);
+    }
+    dst->data = data;
+    dst->length = count;
+    dst->unusedBits = 0;
+    dst->reserved = 0;
+    dst->next = nullptr;
+    dst->prev = nullptr;
+    return Status::Ok;
+  });
 }
 
 }  // extern "C"

@@ -282,23 +282,23 @@ using namespace rycert2;
 extern "C" {
 
 RYCERT_API uint32_t Hx_EncodeIssuerSuject(RyNameNode **name, AnyBuf **out) {
-  if (name == nullptr || out == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  *out = nullptr;
-  AnyBuf *rec = nullptr;
-  if (Status st = encodeName(*name, rec); st != Status::Ok) {
-    return code(st);
-  }
-  *out = rec;
-  return RYCERT_OK;
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(name, out);
+    *out = nullptr;
+    AnyBuf *rec = nullptr;
+    if (Status st = encodeName(*name, rec); st != Status::Ok) {
+      return st;
+    }
+    *out = rec;
+    return Status::Ok;
+  });
 }
 
 RYCERT_API uint32_t Hx_DecodeIssuerSubject(const AnyBuf *encoded, RyNameNode **first) {
-  if (first == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(decodeName(encoded, first));
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(first);
+    return decodeName(encoded, first);
+  });
 }
 
 RYCERT_API void Hx_FreeName(RyNameNode *first) {
@@ -312,10 +312,10 @@ RYCERT_API void Hx_FreeName(RyNameNode *first) {
 }
 
 RYCERT_API uint32_t Hx_GetDN(AnyBuf *out, RyNameNode **name) {
-  if (out == nullptr || name == nullptr) {
-    return code(RY_FAILED(Status::Memory, "Pointer is NULL"));
-  }
-  return code(composeDn(out, *name));
+  return RY_C_BOUNDARY({
+    RY_REQUIRE(out, name);
+    return composeDn(out, *name);
+  });
 }
 
 }  // extern "C"

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ry_core.h"
 #include "rycert2.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -23,6 +24,7 @@
 
 namespace rycert2 {
 namespace {
+constexpr char kSrcFile[] = "ry_pem";
 
 constexpr uint32_t kTextFailed = RYCERT_TEXT_FAILED;
 
@@ -451,12 +453,14 @@ extern "C" {
 // base64_encode: RFC 4648 Base64 of in[0, inLen) with '=' padding, then a
 // terminating zero. in may be NULL only when inLen is 0.
 RYCERT_API uint32_t base64_encode(const uint8_t *in, uint32_t inLen, char *out) {
-  if (out == nullptr || (in == nullptr && inLen != 0)) {
-    return kTextFailed;
-  }
-  encodeInto(in, inLen, out);
-  out[encodedLength(inLen)] = '\0';
-  return 0;
+  return cBoundary(kSrcFile, __LINE__, 0xFFFFFFFFu, [&]() -> uint32_t {
+    if (out == nullptr || (in == nullptr && inLen != 0)) {
+      return kTextFailed;
+    }
+    encodeInto(in, inLen, out);
+    out[encodedLength(inLen)] = '\0';
+    return 0;
+  });
 }
 
 // base64_decode: the zero-terminated text is decoded group by group; the
@@ -464,17 +468,19 @@ RYCERT_API uint32_t base64_encode(const uint8_t *in, uint32_t inLen, char *out) 
 // (a text of more than about 5.7 GB) is refused as well, with the bytes
 // written so far left in out.
 RYCERT_API uint32_t base64_decode(const char *in, uint8_t *out, uint32_t *outLen) {
-  if (in == nullptr || out == nullptr || outLen == nullptr) {
-    return kTextFailed;
-  }
-  const auto *text = reinterpret_cast<const uint8_t *>(in);
-  uint64_t n = 0;
-  if (decodeText(text, std::strlen(in), Tail::Strict, out, &n) != DecodeResult::Ok ||
-      n > UINT32_MAX) {
-    return kTextFailed;
-  }
-  *outLen = static_cast<uint32_t>(n);
-  return 0;
+  return cBoundary(kSrcFile, __LINE__, 0xFFFFFFFFu, [&]() -> uint32_t {
+    if (in == nullptr || out == nullptr || outLen == nullptr) {
+      return kTextFailed;
+    }
+    const auto *text = reinterpret_cast<const uint8_t *>(in);
+    uint64_t n = 0;
+    if (decodeText(text, std::strlen(in), Tail::Strict, out, &n) != DecodeResult::Ok ||
+        n > UINT32_MAX) {
+      return kTextFailed;
+    }
+    *outLen = static_cast<uint32_t>(n);
+    return 0;
+  });
 }
 
 // DER2PEM_data_format: header line, the Base64 text in lines of 64
@@ -483,58 +489,60 @@ RYCERT_API uint32_t base64_decode(const char *in, uint8_t *out, uint32_t *outLen
 // 32-bit *pemLen is refused before anything is written.
 RYCERT_API uint32_t DER2PEM_data_format(const uint8_t *der, uint32_t derLen, char *pem,
                                         uint32_t *pemLen, const char *header, const char *footer) {
-  if (pemLen == nullptr || header == nullptr || footer == nullptr) {
-    return kTextFailed;
-  }
-  if (derLen == 0) {
-    *pemLen = 0;  // pem is left untouched, not even a terminator
-    return 0;
-  }
-  if (der == nullptr || pem == nullptr) {
-    return kTextFailed;
-  }
-  const uint64_t headerLen = std::strlen(header);
-  const uint64_t footerLen = std::strlen(footer);
-  const uint64_t b64Len = encodedLength(derLen);
-  const uint64_t lines = (b64Len + kLineChars - 1) / kLineChars;
-  const uint64_t total = (headerLen != 0 ? headerLen + 2 : 0) + b64Len + 2 * lines +
-                         (footerLen != 0 ? footerLen + 2 : 0);
-  if (total > UINT32_MAX) {
-    return kTextFailed;
-  }
+  return cBoundary(kSrcFile, __LINE__, 0xFFFFFFFFu, [&]() -> uint32_t {
+    if (pemLen == nullptr || header == nullptr || footer == nullptr) {
+      return kTextFailed;
+    }
+    if (derLen == 0) {
+      *pemLen = 0;  // pem is left untouched, not even a terminator
+      return 0;
+    }
+    if (der == nullptr || pem == nullptr) {
+      return kTextFailed;
+    }
+    const uint64_t headerLen = std::strlen(header);
+    const uint64_t footerLen = std::strlen(footer);
+    const uint64_t b64Len = encodedLength(derLen);
+    const uint64_t lines = (b64Len + kLineChars - 1) / kLineChars;
+    const uint64_t total = (headerLen != 0 ? headerLen + 2 : 0) + b64Len + 2 * lines +
+                           (footerLen != 0 ? footerLen + 2 : 0);
+    if (total > UINT32_MAX) {
+      return kTextFailed;
+    }
 
-  char *w = pem;
-  if (headerLen != 0) {
-    std::memcpy(w, header, headerLen);
-    w += headerLen;
-    std::memcpy(w, kCrLf, 2);
-    w += 2;
-  }
-  // 48 input bytes make exactly one 64-character line, so breaking the
-  // input into 48-byte pieces breaks the text at the same places.
-  size_t i = 0;
-  for (; i + kLineBytes <= derLen; i += kLineBytes) {
-    encodeInto(der + i, kLineBytes, w);
-    w += kLineChars;
-    std::memcpy(w, kCrLf, 2);
-    w += 2;
-  }
-  if (i < derLen) {
-    const size_t rest = derLen - i;
-    encodeInto(der + i, rest, w);
-    w += encodedLength(rest);
-    std::memcpy(w, kCrLf, 2);
-    w += 2;
-  }
-  if (footerLen != 0) {
-    std::memcpy(w, footer, footerLen);
-    w += footerLen;
-    std::memcpy(w, kCrLf, 2);
-    w += 2;
-  }
-  *w = '\0';
-  *pemLen = static_cast<uint32_t>(w - pem);
-  return 0;
+    char *w = pem;
+    if (headerLen != 0) {
+      std::memcpy(w, header, headerLen);
+      w += headerLen;
+      std::memcpy(w, kCrLf, 2);
+      w += 2;
+    }
+    // 48 input bytes make exactly one 64-character line, so breaking the
+    // input into 48-byte pieces breaks the text at the same places.
+    size_t i = 0;
+    for (; i + kLineBytes <= derLen; i += kLineBytes) {
+      encodeInto(der + i, kLineBytes, w);
+      w += kLineChars;
+      std::memcpy(w, kCrLf, 2);
+      w += 2;
+    }
+    if (i < derLen) {
+      const size_t rest = derLen - i;
+      encodeInto(der + i, rest, w);
+      w += encodedLength(rest);
+      std::memcpy(w, kCrLf, 2);
+      w += 2;
+    }
+    if (footerLen != 0) {
+      std::memcpy(w, footer, footerLen);
+      w += footerLen;
+      std::memcpy(w, kCrLf, 2);
+      w += 2;
+    }
+    *w = '\0';
+    *pemLen = static_cast<uint32_t>(w - pem);
+    return 0;
+  });
 }
 
 // PEM2DER_data_format: with no '-' in the text the whole text is the body;
@@ -547,42 +555,44 @@ RYCERT_API uint32_t DER2PEM_data_format(const uint8_t *der, uint32_t derLen, cha
 // need not be zero-terminated.
 RYCERT_API uint32_t PEM2DER_data_format(const char *pem, uint32_t pemLen, uint8_t *der,
                                         uint32_t *derLen) {
-  if (derLen == nullptr) {
-    return kTextFailed;
-  }
-  if (pemLen == 0) {
-    *derLen = 0;
+  return cBoundary(kSrcFile, __LINE__, 0xFFFFFFFFu, [&]() -> uint32_t {
+    if (derLen == nullptr) {
+      return kTextFailed;
+    }
+    if (pemLen == 0) {
+      *derLen = 0;
+      return 0;
+    }
+    if (pem == nullptr || der == nullptr) {
+      return kTextFailed;
+    }
+    const auto *text = reinterpret_cast<const uint8_t *>(pem);
+    const size_t len = pemLen;
+    size_t bodyStart = 0;
+    size_t bodyEnd = len;
+    const size_t firstDash = findDash(text, 0, len);
+    if (firstDash != len) {
+      // Skip the opening "-----" and the label up to the closing dashes.
+      const size_t closing = findHeaderClose(text, firstDash, len);
+      if (closing == len) {
+        return kTextFailed;
+      }
+      bodyStart = closing + kDashRun;
+      if (hasHeaderFields(text, bodyStart, len)) {
+        return kTextFailed;
+      }
+      bodyEnd = findDash(text, bodyStart, len);
+      if (bodyEnd == len) {
+        return kTextFailed;
+      }
+    }
+    uint64_t n = 0;
+    // The lenient tail never fails, and a body of at most 2^32 - 1 bytes
+    // decodes to fewer than 2^32 bytes.
+    decodeText(text + bodyStart, bodyEnd - bodyStart, Tail::Lenient, der, &n);
+    *derLen = static_cast<uint32_t>(n);
     return 0;
-  }
-  if (pem == nullptr || der == nullptr) {
-    return kTextFailed;
-  }
-  const auto *text = reinterpret_cast<const uint8_t *>(pem);
-  const size_t len = pemLen;
-  size_t bodyStart = 0;
-  size_t bodyEnd = len;
-  const size_t firstDash = findDash(text, 0, len);
-  if (firstDash != len) {
-    // Skip the opening "-----" and the label up to the closing dashes.
-    const size_t closing = findHeaderClose(text, firstDash, len);
-    if (closing == len) {
-      return kTextFailed;
-    }
-    bodyStart = closing + kDashRun;
-    if (hasHeaderFields(text, bodyStart, len)) {
-      return kTextFailed;
-    }
-    bodyEnd = findDash(text, bodyStart, len);
-    if (bodyEnd == len) {
-      return kTextFailed;
-    }
-  }
-  uint64_t n = 0;
-  // The lenient tail never fails, and a body of at most 2^32 - 1 bytes
-  // decodes to fewer than 2^32 bytes.
-  decodeText(text + bodyStart, bodyEnd - bodyStart, Tail::Lenient, der, &n);
-  *derLen = static_cast<uint32_t>(n);
-  return 0;
+  });
 }
 
 }  // extern "C"

@@ -16,10 +16,12 @@
 #include <array>
 
 #include "ry_names.h"
+#include "ry_core.h"
 #include "rycert2.h"
 
 namespace rycert2 {
 namespace {
+constexpr char kSrcFile[] = "ry_pem";
 
 constexpr uint32_t kTextFailed = RYCERT_TEXT_FAILED;
 
@@ -169,11 +171,13 @@ RYCERT_API uint32_t Ry_GenerateDN(const uint8_t *c, int32_t cLen, const uint8_t 
                                   int32_t paLen, const uint8_t *pc, int32_t pcLen,
                                   const uint8_t *phone, int32_t phoneLen, uint8_t *out,
                                   uint32_t *outLen) {
-  const InPart parts[kComponents] = {
-      {c, cLen}, {o, oLen}, {ou, ouLen}, {cn, cnLen}, {e, eLen},
-      {s, sLen}, {l, lLen}, {pa, paLen}, {pc, pcLen}, {phone, phoneLen},
-  };
-  return generateDn(parts, out, outLen);
+  return cBoundary(kSrcFile, __LINE__, 0xFFFFFFFFu, [&]() -> uint32_t {
+    const InPart parts[kComponents] = {
+        {c, cLen}, {o, oLen}, {ou, ouLen}, {cn, cnLen}, {e, eLen},
+        {s, sLen}, {l, lLen}, {pa, paLen}, {pc, pcLen}, {phone, phoneLen},
+    };
+    return generateDn(parts, out, outLen);
+  });
 }
 
 RYCERT_API uint32_t Ry_ParseDN(uint8_t *c, uint32_t *cLen, uint8_t *o, uint32_t *oLen, uint8_t *ou,
@@ -182,11 +186,13 @@ RYCERT_API uint32_t Ry_ParseDN(uint8_t *c, uint32_t *cLen, uint8_t *o, uint32_t 
                                uint32_t *lLen, uint8_t *pa, uint32_t *paLen, uint8_t *pc,
                                uint32_t *pcLen, uint8_t *phone, uint32_t *phoneLen,
                                const uint8_t *dn, int32_t dnLen) {
-  const OutPart parts[kComponents] = {
-      {c, cLen}, {o, oLen}, {ou, ouLen}, {cn, cnLen}, {e, eLen},
-      {s, sLen}, {l, lLen}, {pa, paLen}, {pc, pcLen}, {phone, phoneLen},
-  };
-  return parseDn(parts, dn, dnLen);
+  return cBoundary(kSrcFile, __LINE__, 0xFFFFFFFFu, [&]() -> uint32_t {
+    const OutPart parts[kComponents] = {
+        {c, cLen}, {o, oLen}, {ou, ouLen}, {cn, cnLen}, {e, eLen},
+        {s, sLen}, {l, lLen}, {pa, paLen}, {pc, pcLen}, {phone, phoneLen},
+    };
+    return parseDn(parts, dn, dnLen);
+  });
 }
 
 }  // extern "C"
