@@ -5,11 +5,13 @@
 // does not change the host application's defaults.
 // DES_random_key is the one deprecated low-level call used here.
 #define OPENSSL_SUPPRESS_DEPRECATED 1
+#include <openssl/asn1.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/des.h>
 #include <openssl/evp.h>
+#include <openssl/objects.h>
 #include <openssl/param_build.h>
 #include <openssl/provider.h>
 #include <openssl/rand.h>
@@ -522,15 +524,69 @@ CK_RV pbkdf1(DigestAlg alg, ByteView password, ByteView salt, CK_ULONG iteration
   return CKR_OK;
 }
 
-// Reads a PKCS#8 PrivateKeyInfo holding an RSA key into its eight components.
-CK_RV parsePkcs8Rsa(ByteView der, bool blockPadded, AttrMap& priv) {
+namespace {
+
+void freeAnySeq(ASN1_SEQUENCE_ANY* s) { sk_ASN1_TYPE_pop_free(s, ASN1_TYPE_free); }
+using AnySeq = std::unique_ptr<ASN1_SEQUENCE_ANY, Deleter<ASN1_SEQUENCE_ANY, freeAnySeq>>;
+
+// Bytes left after the first DER element may only be block padding, and only when allowed.
+bool tailOk(ByteView der, const unsigned char* end, bool blockPadded) {
+  const auto rest = static_cast<size_t>(der.data() + der.size() - end);
+  return rest <= (blockPadded ? 7u : 0u);
+}
+
+// PKCS#8 (RFC 5208):
+//   PrivateKeyInfo ::= SEQUENCE { version INTEGER, privateKeyAlgorithm AlgorithmIdentifier,
+//                                 privateKey OCTET STRING, attributes [0] IMPLICIT ... OPTIONAL }
+EVP_PKEY* fromPkcs8(ByteView der, bool blockPadded) {
   const unsigned char* p = der.data();
   P8Info info(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(der.size())));
-  const size_t rest = info ? static_cast<size_t>(der.data() + der.size() - p) : 0;
-  if (!info || rest > (blockPadded ? 7u : 0u)) {
-    return CKR_WRAPPED_KEY_INVALID;
+  if (!info || !tailOk(der, p, blockPadded)) {
+    return nullptr;
   }
-  EVP_PKEY* raw = EVP_PKCS82PKEY_ex(info.get(), libCtx(), nullptr);
+  return EVP_PKCS82PKEY_ex(info.get(), libCtx(), nullptr);
+}
+
+// The certificate library's import form:
+//   SEQUENCE { version INTEGER (1), algorithm OBJECT IDENTIFIER (rsaEncryption),
+//              privateKey OCTET STRING (RSAPrivateKey DER) }
+// The OID stands bare in the SEQUENCE, without an AlgorithmIdentifier around it.
+EVP_PKEY* fromImportForm(ByteView der, bool blockPadded) {
+  const unsigned char* p = der.data();
+  AnySeq seq(d2i_ASN1_SEQUENCE_ANY(nullptr, &p, static_cast<long>(der.size())));
+  if (!seq || !tailOk(der, p, blockPadded) || sk_ASN1_TYPE_num(seq.get()) != 3) {
+    return nullptr;
+  }
+  const ASN1_TYPE* version = sk_ASN1_TYPE_value(seq.get(), 0);
+  const ASN1_TYPE* alg = sk_ASN1_TYPE_value(seq.get(), 1);
+  const ASN1_TYPE* key = sk_ASN1_TYPE_value(seq.get(), 2);
+  int64_t v = -1;
+  if (version->type != V_ASN1_INTEGER || ASN1_INTEGER_get_int64(&v, version->value.integer) != 1 ||
+      (v != 0 && v != 1) || alg->type != V_ASN1_OBJECT ||
+      OBJ_obj2nid(alg->value.object) != NID_rsaEncryption || key->type != V_ASN1_OCTET_STRING) {
+    return nullptr;
+  }
+  const ASN1_OCTET_STRING* os = key->value.octet_string;
+  const unsigned char* q = ASN1_STRING_get0_data(os);
+  const unsigned char* end = q + ASN1_STRING_length(os);
+  EVP_PKEY* pkey =
+      d2i_PrivateKey_ex(EVP_PKEY_RSA, nullptr, &q, ASN1_STRING_length(os), libCtx(), nullptr);
+  if (pkey != nullptr && q != end) {
+    EVP_PKEY_free(pkey);
+    return nullptr;
+  }
+  return pkey;
+}
+
+}  // namespace
+
+// Reads a wrapped RSA private key (PKCS#8 or the library's import form) into its eight
+// components.
+CK_RV parsePkcs8Rsa(ByteView der, bool blockPadded, AttrMap& priv) {
+  EVP_PKEY* raw = fromPkcs8(der, blockPadded);
+  if (raw == nullptr) {
+    raw = fromImportForm(der, blockPadded);
+  }
   if (raw == nullptr) {
     return CKR_WRAPPED_KEY_INVALID;
   }

@@ -288,14 +288,43 @@ Bytes pkcs8Of(EVP_PKEY* k) {
   return out;
 }
 
+Bytes derElement(uint8_t tag, const Bytes& content) {
+  Bytes out{tag};
+  const size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<uint8_t>(n));
+  } else if (n < 0x100) {
+    out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
+  } else {
+    out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+// The certificate library's import form: SEQUENCE { INTEGER version, OID rsaEncryption,
+// OCTET STRING RSAPrivateKey }, the OID bare rather than in an AlgorithmIdentifier.
+Bytes importFormOf(EVP_PKEY* k, uint8_t version = 1) {
+  unsigned char* der = nullptr;
+  int len = i2d_PrivateKey(k, &der);
+  Bytes pkcs1(der, der + len);
+  OPENSSL_free(der);
+  Bytes body = {0x02, 0x01, version, 0x06, 0x09, 0x2a, 0x86,
+                0x48, 0x86, 0xf7,    0x0d, 0x01, 0x01, 0x01};
+  Bytes key = derElement(0x04, pkcs1);
+  body.insert(body.end(), key.begin(), key.end());
+  return derElement(0x30, body);
+}
+
 using Import = Token;
 
-// C_UnwrapKey without an unwrapping key imports a PKCS#8 RSA key into the session's token,
-// as a token object (read-only session and all), with its public key beside it. The pair
-// survives C_Finalize, and importing under the same label replaces it.
+// C_UnwrapKey without an unwrapping key imports an RSA key (the library's import form or
+// PKCS#8) into the session's token, as a token object (read-only session and all), with its
+// public key beside it. The pair survives C_Finalize, and importing under the same label
+// replaces it.
 TEST_F(Import, ImportedKeyServesBothSlotsAndOutlivesTheModule) {
   CK_SESSION_HANDLE s2 = open(1);
-  Bytes p8 = pkcs8Of(opensslKey(1024));
+  Bytes p8 = importFormOf(opensslKey(1024));
   Bytes label = str("RY_QLM_RSA_PRIKEY7");
   CK_ATTRIBUTE tmpl{CKA_LABEL, label.data(), label.size()};
   CK_MECHANISM ecb{CKM_DES_ECB, nullptr, 0};
@@ -359,6 +388,7 @@ TEST_F(Import, RefusesWhatIsNotAnRsaKey) {
   Bytes p8 = pkcs8Of(opensslKey(1024));
   Bytes trailing = p8;
   trailing.push_back(0);
+  Bytes version2 = importFormOf(opensslKey(1024), 2);
   CK_MECHANISM ecb{CKM_DES_ECB, nullptr, 0};
   CK_MECHANISM cbc{CKM_DES_CBC_PAD, nullptr, 0};
   CK_OBJECT_HANDLE h = 0;
@@ -366,12 +396,40 @@ TEST_F(Import, RefusesWhatIsNotAnRsaKey) {
             CKR_WRAPPED_KEY_INVALID);
   EXPECT_EQ(f->C_UnwrapKey(s, &ecb, 0, trailing.data(), trailing.size(), nullptr, 0, &h),
             CKR_WRAPPED_KEY_INVALID);
+  EXPECT_EQ(f->C_UnwrapKey(s, &ecb, 0, version2.data(), version2.size(), nullptr, 0, &h),
+            CKR_WRAPPED_KEY_INVALID);
   EXPECT_EQ(f->C_UnwrapKey(s, &cbc, 0, p8.data(), p8.size(), nullptr, 0, &h),
             CKR_MECHANISM_INVALID);
   EXPECT_EQ(f->C_UnwrapKey(s, &ecb, 4242, p8.data(), p8.size(), nullptr, 0, &h),
             CKR_UNWRAPPING_KEY_HANDLE_INVALID);
   EXPECT_EQ(f->C_UnwrapKey(s, &ecb, 0, p8.data(), p8.size(), nullptr, 0, nullptr),
             CKR_ARGUMENTS_BAD);
+}
+
+// With a DES key, C_UnwrapKey decrypts (DES-ECB) and makes a session object per template.
+TEST_F(Import, UnwrapsWithADesKey) {
+  CK_SESSION_HANDLE s = open(0);
+  Bytes key = {0x0e, 0x32, 0x92, 0x32, 0xea, 0x6d, 0x0d, 0x73};
+  CK_OBJECT_HANDLE kek = secret(s, CKK_DES, key);
+  Bytes plain = pkcs8Of(opensslKey(1024));
+  plain.resize((plain.size() + 7) / 8 * 8, 0);
+  EVP_CIPHER* ecb = EVP_CIPHER_fetch(osslCtx(), "DES-ECB", nullptr);
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  Bytes wrapped(plain.size());
+  int n = 0;
+  ASSERT_EQ(EVP_EncryptInit_ex2(ctx, ecb, key.data(), nullptr, nullptr), 1);
+  EVP_CIPHER_CTX_set_padding(ctx, 0);
+  ASSERT_EQ(EVP_EncryptUpdate(ctx, wrapped.data(), &n, plain.data(), int(plain.size())), 1);
+  EVP_CIPHER_CTX_free(ctx);
+  EVP_CIPHER_free(ecb);
+
+  CK_MECHANISM m{CKM_DES_ECB, nullptr, 0};
+  CK_OBJECT_HANDLE h = 0;
+  ASSERT_EQ(f->C_UnwrapKey(s, &m, kek, wrapped.data(), wrapped.size(), nullptr, 0, &h), CKR_OK);
+  EXPECT_EQ(attribute(s, h, CKA_MODULUS), bnParam(opensslKey(1024), OSSL_PKEY_PARAM_RSA_N));
+  EXPECT_EQ(attribute(s, h, CKA_TOKEN), Bytes{CK_FALSE});
+  EXPECT_EQ(f->C_UnwrapKey(s, &m, kek, wrapped.data(), wrapped.size() - 1, nullptr, 0, &h),
+            CKR_WRAPPED_KEY_LEN_RANGE);
 }
 
 using Threads = Token;
