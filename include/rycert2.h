@@ -989,6 +989,157 @@ RYCERT_API uint32_t RyCert_EncodeCsr(CsrCtx *ctx, uint8_t *buffer, uint32_t *len
 /* Hx_Csr_EncodeAttributes: the attributes [0] element in a new record. */
 RYCERT_API uint32_t Hx_Csr_EncodeAttributes(CsrCtx *ctx, AnyBuf **out);
 
+/* ------------------------------------------------------------------ */
+/* Token operations (PKCS#11)                                          */
+/*                                                                     */
+/* Every primitive runs in the PKCS#11 module the library is linked    */
+/* with. Ry_Initialize lists up to four slots holding a token; each     */
+/* operation then opens its own sessions (read-only, no login) on the  */
+/* first and, where it needs one, the second listed slot, and closes   */
+/* them before it returns. A status that is neither 0 nor a RYCERT_*   */
+/* code is the module's CK_RV, passed on unchanged. Token keys are     */
+/* found by label, "RY_QLM_RSA_PRIKEY<n>" / "RY_QLM_RSA_PUBKEY<n>" for */
+/* key index n (1..100) on the second slot; a key index with no such   */
+/* object gives CKR_KEY_HANDLE_INVALID (0x60). Key index 0 means the   */
+/* key comes as PKCS#1 DER (2048 bits at most). Failures are logged as */
+/* "---->" followed by the failing step. Lengths marked in/out hold    */
+/* the capacity on entry and receive the length, and are written only */
+/* on success.                                                         */
+/* ------------------------------------------------------------------ */
+
+/* Ry_SignData and Ry_VerifyData take the SIGALG_* codes above: with
+ * 201 to 206 the module hashes the data and builds the DigestInfo; with
+ * SIGALG_RSA the data is padded (PKCS#1 v1.5, block type 1) and signed as
+ * given. Any other code is refused with RYCERT_InvalidSignatureAlgErr. */
+
+/* Envelope algorithm codes (Ry_EncodeEnvelope; any other code is 1). */
+#define ENVALG_IDEA 1u /* CKM_IDEA_CBC_PAD */
+#define ENVALG_DES  2u /* CKM_DES_CBC_PAD */
+#define ENVALG_DES3 3u /* CKM_DES3_CBC_PAD */
+
+/* Password-based encryption codes (Ry_EncodePBE, Ry_DecodePBE; any other
+ * code is 100). */
+#define PBEALG_MD2_DES 100u /* CKM_PBE_MD2_DES_CBC */
+#define PBEALG_MD5_DES 101u /* CKM_PBE_MD5_DES_CBC */
+
+/* Ry_Initialize: C_Initialize, then C_GetSlotList(CK_TRUE) with room for
+ * four slots. 0 on success (also when no slot holds a token); otherwise
+ * the module's CK_RV (CKR_CRYPTOKI_ALREADY_INITIALIZED when called twice,
+ * CKR_BUFFER_TOO_SMALL for more than four tokens). The module is told
+ * that callers may use it from several threads (CKF_OS_LOCKING_OK). */
+RYCERT_API uint32_t Ry_Initialize(void);
+/* Ry_Finalize: C_Finalize; 0 or the module's CK_RV. */
+RYCERT_API uint32_t Ry_Finalize(void);
+
+/* Ry_SignData: signs data with the private key `keyDer` (PKCS#1
+ * RSAPrivateKey DER, key index 0) or the token key of keyIndex.
+ * signatureLen in/out; with signature NULL only the length is set.
+ * Statuses: RYCERT_MemoryErr for a NULL pointer, RYCERT_InvalidLengthErr
+ * for a public exponent over four bytes, the key decoder's statuses, the
+ * module's CK_RV (CKR_BUFFER_TOO_SMALL when the capacity is short). */
+RYCERT_API uint32_t Ry_SignData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen,
+                                const uint8_t *data, uint32_t dataLen, uint8_t *signature,
+                                uint32_t *signatureLen, uint32_t algorithm);
+/* Ry_VerifyData: 0 when `signature` is a valid signature over data under
+ * the public key `keyDer` (PKCS#1 RSAPublicKey DER, key index 0) or the
+ * token key of keyIndex; a wrong signature gives the module's CK_RV
+ * (CKR_SIGNATURE_INVALID, CKR_SIGNATURE_LEN_RANGE). */
+RYCERT_API uint32_t Ry_VerifyData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen,
+                                  const uint8_t *data, uint32_t dataLen,
+                                  const uint8_t *signature, uint32_t signatureLen,
+                                  uint32_t algorithm);
+
+/* Ry_GenKeypair: the token generates an RSA key pair of modulusBits
+ * (at most 2048; exponent 65537) in the first session (slotChoice 0) or
+ * the second, reads it back, destroys it and returns both keys as PKCS#1
+ * DER under the two-call form of Ry_Encode_PublicKey and
+ * Ry_Encode_PrivateKey (NULL outputs: lengths only). Every call makes a
+ * new pair. `reserved` is not read. */
+RYCERT_API uint32_t Ry_GenKeypair(uint32_t slotChoice, uint32_t modulusBits, uint32_t reserved,
+                                  uint8_t *publicKeyDer, uint32_t *publicKeyDerLen,
+                                  uint8_t *privateKeyDer, uint32_t *privateKeyDerLen);
+/* Ry_PutKeypair: hands a private key to the token of the second slot
+ * under keyIndex (1..100, RYCERT_KeyIndexRangeErr otherwise). keyFormat 1:
+ * privateKey is already wrapped as Hx_PKCS1to8KEY writes it; any other
+ * value: PKCS#1 RSAPrivateKey DER. A wrapped key over 2048 bytes gives
+ * RYCERT_InvalidLengthErr. */
+RYCERT_API uint32_t Ry_PutKeypair(int32_t keyIndex, uint32_t keyFormat, uint32_t reserved1,
+                                  uint32_t reserved2, const uint8_t *privateKey,
+                                  uint32_t privateKeyLen);
+
+/* Ry_VerifyCert: checks a certificate against its issuer's certificate:
+ * issuer DN text equal to the issuer's subject DN text
+ * (RYCERT_DnNotEqualErr), validity within the issuer's
+ * (RYCERT_TimeOutRangeErr), a known RSA signature algorithm
+ * (RYCERT_InvalidSignatureAlgErr), and the signature (Ry_VerifyData).
+ * RYCERT_CertNotEndErr for a NULL certificate; decoder and query
+ * statuses are passed on. No check of the current time, extensions or
+ * revocation. */
+RYCERT_API uint32_t Ry_VerifyCert(const uint8_t *issuerCert, uint32_t issuerCertLen,
+                                  const uint8_t *cert, uint32_t certLen);
+/* Ry_VerifyCrl: as Ry_VerifyCert for a CRL, without the time check. */
+RYCERT_API uint32_t Ry_VerifyCrl(const uint8_t *issuerCert, uint32_t issuerCertLen,
+                                 const uint8_t *crl, uint32_t crlLen);
+/* Ry_VerifyCsr: checks a PKCS#10 request's signature with its own key. */
+RYCERT_API uint32_t Ry_VerifyCsr(const uint8_t *csr, uint32_t csrLen);
+/* Ry_VerifySignatureByCert: Ry_VerifyData with the certificate's public
+ * key and the signature algorithm code `algorithm`. */
+RYCERT_API uint32_t Ry_VerifySignatureByCert(const uint8_t *cert, uint32_t certLen,
+                                             const uint8_t *data, uint32_t dataLen,
+                                             const uint8_t *signature, uint32_t signatureLen,
+                                             uint32_t algorithm);
+
+/* Ry_EncData: raw RSA (CKM_RSA_X_509, no padding) of data with the public
+ * key `keyDer` (key index 0) or the token key of keyIndex; encryptedLen
+ * in/out. */
+RYCERT_API uint32_t Ry_EncData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen,
+                               const uint8_t *data, uint32_t dataLen, uint8_t *encrypted,
+                               uint32_t *encryptedLen);
+/* Ry_EncodeEnvelope: seals data for the recipient's public key (`keyDer`
+ * or the token key of keyIndex): a fresh secret key of `algorithm`
+ * encrypts the data (CBC with padding); the recipient's key encrypts the
+ * algorithm code and the secret key (PKCS#1 v1.5). The envelope is the
+ * RSA block (as long as the modulus) followed by the ciphertext. With
+ * envelope NULL only *envelopeLen is set; else it is in/out, and a
+ * capacity below the RSA block gives RYCERT_InvalidLengthErr. */
+RYCERT_API uint32_t Ry_EncodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen,
+                                      const uint8_t *data, uint32_t dataLen, uint8_t *envelope,
+                                      uint32_t *envelopeLen, uint32_t algorithm);
+/* Ry_DecodeEnvelop: opens an envelope with the recipient's private key
+ * (`keyDer` or the token key of keyIndex). With data NULL only *dataLen
+ * is set (an upper bound); else it is in/out. RYCERT_InvalidLengthErr for
+ * an envelope shorter than its RSA block, RYCERT_CsrNotEndErr (112) for
+ * an RSA block naming no envelope algorithm. */
+RYCERT_API uint32_t Ry_DecodeEnvelop(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen,
+                                     const uint8_t *envelope, uint32_t envelopeLen, uint8_t *data,
+                                     uint32_t *dataLen);
+
+/* Ry_EncodePBE / Ry_DecodePBE: PKCS#5 v1 password-based DES-CBC with
+ * padding; the key and IV are derived by the module from password, salt
+ * and iterations. The output is the bare ciphertext (or plaintext):
+ * decrypt with the same password, salt, iterations and algorithm.
+ * outputLen in/out; with output NULL only the length is set. */
+RYCERT_API uint32_t Ry_EncodePBE(const uint8_t *password, uint32_t passwordLen,
+                                 const uint8_t *salt, uint32_t saltLen, uint32_t iterations,
+                                 const uint8_t *input, uint32_t inputLen, uint8_t *output,
+                                 uint32_t *outputLen, uint32_t algorithm);
+RYCERT_API uint32_t Ry_DecodePBE(const uint8_t *password, uint32_t passwordLen,
+                                 const uint8_t *salt, uint32_t saltLen, uint32_t iterations,
+                                 const uint8_t *input, uint32_t inputLen, uint8_t *output,
+                                 uint32_t *outputLen, uint32_t algorithm);
+/* Ry_GenerateMac: an 8-byte DES MAC (CKM_DES_MAC_GENERAL) of data under a
+ * key derived from the password (CKM_PBE_MD2_DES_CBC, no salt, one
+ * iteration). macLen in/out; with mac NULL only the length is set.
+ * `reserved` is not read. */
+RYCERT_API uint32_t Ry_GenerateMac(const uint8_t *password, uint32_t passwordLen,
+                                   const uint8_t *data, uint32_t dataLen, uint8_t *mac,
+                                   uint32_t *macLen, uint32_t reserved);
+/* Ry_VerifyMac: 0 when mac is the MAC Ry_GenerateMac makes; otherwise the
+ * module's CK_RV (CKR_SIGNATURE_INVALID). */
+RYCERT_API uint32_t Ry_VerifyMac(const uint8_t *password, uint32_t passwordLen,
+                                 const uint8_t *data, uint32_t dataLen, const uint8_t *mac,
+                                 uint32_t macLen);
+
 #ifdef __cplusplus
 }
 #endif
