@@ -561,7 +561,7 @@ Status getChar(CrlCtx &ctx, uint32_t id, uint8_t *buffer, uint32_t *length) {
     case AttrKind::DnText:
       if (ctx.issuerDnText.length == 0) {
         if (renderDn(ctx.t.issuer, ctx.issuerDnText) != Status::Ok) {
-          // No text this time; the next query tries again.
+          // Benign: no text this time (length untouched); the next query tries again.
           RY_LOG("======>", "Get Hx_GetDN Len");
           return Status::Ok;
         }

@@ -173,10 +173,32 @@ inline constexpr AttrRow kCrlAttrs[] = {
 };
 static_assert(sortedUnique(kCrlAttrs));
 
+// Rows by id, for the queries of the entry walk (called per entry): the
+// ids lie in 1001..1063, so a dense index of kCrlAttrs answers in one step.
+inline constexpr int32_t kCrlFirstId = CRL_TBS_CERTLIST;
+inline constexpr int32_t kCrlLastId = CRLEX_CRLREASON;
+struct CrlRowIndex {
+  int8_t at[kCrlLastId - kCrlFirstId + 1];
+};
+constexpr CrlRowIndex makeCrlRowIndex() {
+  CrlRowIndex ix{};
+  for (auto &a : ix.at) {
+    a = -1;
+  }
+  for (size_t i = 0; i < std::size(kCrlAttrs); ++i) {
+    ix.at[kCrlAttrs[i].id - kCrlFirstId] = int8_t(i);
+  }
+  return ix;
+}
+inline constexpr CrlRowIndex kCrlRowIndex = makeCrlRowIndex();
+
 // The row of `id` when `kind` answers it: Int rows for the Int functions,
 // every other row for the Char functions; NULL otherwise.
 inline const AttrRow *crlRow(int64_t id, bool intKind, uint16_t use) {
-  const AttrRow *row = findAttr(kCrlAttrs, id);
+  if (id < kCrlFirstId || id > kCrlLastId || kCrlRowIndex.at[id - kCrlFirstId] < 0) {
+    return nullptr;
+  }
+  const AttrRow *row = &kCrlAttrs[kCrlRowIndex.at[id - kCrlFirstId]];
   if (row == nullptr || (row->kind == AttrKind::Int) != intKind || (row->flags & use) == 0) {
     return nullptr;
   }
