@@ -16,6 +16,14 @@ import sys
 OURS = "ours"
 TO_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
+# Ratios the project aims at (peer time / our time), by (what, peer).
+GOALS = {
+    ("BM_CertDecodeAll", "mbedtls"): (1.0, "decode and read every field of a system CA "
+                                          "certificate at least as fast as Mbed TLS"),
+    ("BM_CertEncodeLeaf", "openssl"): (4.0, "build and encode a leaf certificate (signature "
+                                           "excluded) at least four times as fast as OpenSSL"),
+}
+
 
 def cpu_model():
     try:
@@ -115,6 +123,21 @@ def main():
             out.write(f"| {label} | {fmt_time(ours_ns)} | {peer} | {fmt_time(peer_ns)} | "
                       f"{ratio:.2f} | {fmt_rate(ours.get('bytes_per_second'))} | "
                       f"{fmt_rate(p.get('bytes_per_second'))} |\n")
+    goals = []
+    for (what, peer), (target, text) in GOALS.items():
+        sides = rows.get((what, ""), {})
+        if OURS in sides and peer in sides:
+            ours_ns = sides[OURS]["cpu_time"] * TO_NS[sides[OURS]["time_unit"]]
+            peer_ns = sides[peer]["cpu_time"] * TO_NS[sides[peer]["time_unit"]]
+            ratio = peer_ns / ours_ns if ours_ns > 0 else float("nan")
+            verdict = "met" if ratio >= target else "NOT met"
+            goals.append(f"- {what} against {peer}: ratio {ratio:.2f}, goal {target:g} "
+                         f"({text}): {verdict}\n")
+    if goals:
+        out.write("\nGoals (measured in this run):\n\n")
+        out.writelines(goals)
+        out.write("\nBM_CertDecodeAll takes one certificate of the system CA bundle per "
+                  "iteration, the bundle in turn, so its time is the time per certificate.\n")
     if unpaired:
         out.write("\nWithout a pair:\n\n")
         for b in unpaired:
