@@ -11,6 +11,8 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -96,6 +98,79 @@ inline void forEachCorpusCert(const std::function<void(const std::string &where,
     }
     ERR_clear_error();
   }
+}
+
+// The first python3 that has the cryptography package: the system's (where
+// the setup script installs Debian's python3-cryptography), else the one on
+// PATH; "" when none.
+inline std::string pythonWithCryptography() {
+  int status = 1;
+  for (const char *candidate : {"/usr/bin/python3", "python3"}) {
+    runCommand(std::string(candidate) + " -c 'import cryptography' 2>&1", status);
+    if (status == 0) {
+      return candidate;
+    }
+  }
+  return "";
+}
+
+// One certificate as a file holds it: where it came from and its DER.
+struct CertBytes {
+  std::string where;
+  Bytes der;
+};
+
+// The DER of every certificate object of a file's bytes: the body of each
+// PEM CERTIFICATE block (whether or not libcrypto can parse it), else the
+// whole file as one DER certificate.
+inline std::vector<CertBytes> certObjects(const std::string &where, const Bytes &file) {
+  std::vector<CertBytes> out;
+  BIO *bio = BIO_new_mem_buf(file.data(), int(file.size()));
+  char *name = nullptr, *header = nullptr;
+  unsigned char *data = nullptr;
+  long len = 0;
+  for (int n = 0; PEM_read_bio(bio, &name, &header, &data, &len) == 1; ++n) {
+    const std::string kind = name;
+    if (kind == "CERTIFICATE" || kind == "X509 CERTIFICATE" || kind == "TRUSTED CERTIFICATE") {
+      out.push_back({where + " #" + std::to_string(n), Bytes(data, data + len)});
+    }
+    OPENSSL_free(name);
+    OPENSSL_free(header);
+    OPENSSL_free(data);
+  }
+  BIO_free(bio);
+  ERR_clear_error();
+  if (out.empty() && !file.empty() && file[0] == 0x30) {
+    out.push_back({where, file});
+  }
+  return out;
+}
+
+inline Bytes readFile(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  return Bytes{std::istreambuf_iterator<char>(f), {}};
+}
+
+// Every certificate object of the corpus files of kind x509, one manifest
+// line at a time (a file listed twice is read twice).
+inline std::vector<CertBytes> corpusCertBytes() {
+  std::vector<CertBytes> out;
+  const std::string corpus = RYTEST_DATA;
+  std::ifstream m(corpus + "/MANIFEST.tsv");
+  EXPECT_TRUE(m.good()) << "corpus manifest";
+  for (std::string line; std::getline(m, line);) {
+    std::stringstream ss(line);
+    std::string col[7];
+    for (auto &c : col) {
+      std::getline(ss, c, '\t');
+    }
+    if (col[6] == "x509") {
+      for (auto &c : certObjects(col[0], readFile(corpus + "/" + col[0]))) {
+        out.push_back(std::move(c));
+      }
+    }
+  }
+  return out;
 }
 
 }  // namespace rytest
