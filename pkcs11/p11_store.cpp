@@ -175,7 +175,8 @@ std::string storeDirectory() {
 
 CK_RV storeWrite(const std::string& dir, const Object& obj) {
   const std::string sdir = slotDir(dir, obj.slot);
-  if (!makeDirs(sdir)) {
+  // The store and slot folders are the token's own: owner-only even if made beforehand.
+  if (!makeDirs(sdir) || chmod(dir.c_str(), 0700) != 0 || chmod(sdir.c_str(), 0700) != 0) {
     return CKR_DEVICE_ERROR;
   }
   const Bytes data = encode(obj);
