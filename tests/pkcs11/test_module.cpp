@@ -12,6 +12,7 @@ namespace p11test {
 namespace {
 
 TEST(Module, RefusesCallsBeforeInitialiseAndTwiceInitialise) {
+  setenv("RYPKCS11_STORE", "/nonexistent/rypkcs11-test", 1);  // never the user's own store
   CK_FUNCTION_LIST* f = module();
   ASSERT_NE(f, nullptr);
   CK_ULONG n = 0;
