@@ -85,13 +85,16 @@ CK_RV directCreatePrivate(const Bytes &der) {
   });
 }
 
-CK_RV directGenerate(CK_MECHANISM_TYPE type, void *param, CK_ULONG paramLen) {
+// The module's own answer to a secret key generation (with a key type
+// when `keyType` is not ~0).
+CK_RV directGenerate(CK_MECHANISM_TYPE type, void *param, CK_ULONG paramLen,
+                     CK_KEY_TYPE keyType = ~CK_KEY_TYPE(0)) {
   return directly([&](CK_SESSION_HANDLE s) {
     CK_MECHANISM m = {type, param, paramLen};
     CK_OBJECT_CLASS cls = CKO_SECRET_KEY;
-    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls}};
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_KEY_TYPE, &keyType, sizeof keyType}};
     CK_OBJECT_HANDLE h = 0;
-    CK_RV rv = C_GenerateKey(s, &m, t, 1, &h);
+    CK_RV rv = C_GenerateKey(s, &m, t, keyType == ~CK_KEY_TYPE(0) ? 1 : 2, &h);
     if (rv == CKR_OK) {
       C_DestroyObject(s, h);
     }
@@ -328,10 +331,29 @@ TEST(EncData, RawRsaThatLibcryptoUndoes) {
 
 TEST(GenKeypair, PairsThatLibcryptoAccepts) {
   if (kSoftHsm) {
-    // The private key of a pair needs a login there.
+    // The private key of a pair is a private object there, which needs a
+    // login: the module's answer to the same generation comes back.
     uint32_t a = 0;
     uint32_t b = 0;
-    EXPECT_NE(Ry_GenKeypair(0, 1024, 0, nullptr, &a, nullptr, &b), 0u);
+    const CK_RV direct = directly([](CK_SESSION_HANDLE s) {
+      CK_OBJECT_CLASS pubClass = CKO_PUBLIC_KEY;
+      CK_OBJECT_CLASS privClass = CKO_PRIVATE_KEY;
+      CK_KEY_TYPE type = CKK_RSA;
+      CK_ULONG bits = 1024;
+      CK_BYTE e[] = {1, 0, 1};
+      CK_ATTRIBUTE pubT[] = {{CKA_CLASS, &pubClass, sizeof pubClass},
+                             {CKA_KEY_TYPE, &type, sizeof type},
+                             {CKA_MODULUS_BITS, &bits, sizeof bits},
+                             {CKA_PUBLIC_EXPONENT, e, 3}};
+      CK_ATTRIBUTE privT[] = {{CKA_CLASS, &privClass, sizeof privClass},
+                              {CKA_KEY_TYPE, &type, sizeof type}};
+      CK_MECHANISM m = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+      CK_OBJECT_HANDLE pub = 0;
+      CK_OBJECT_HANDLE priv = 0;
+      return C_GenerateKeyPair(s, &m, pubT, 4, privT, 2, &pub, &priv);
+    });
+    EXPECT_NE(direct, CKR_OK);
+    EXPECT_EQ(Ry_GenKeypair(0, 1024, 0, nullptr, &a, nullptr, &b), direct);
     expectNoSessionLeft();
     return;
   }
@@ -434,9 +456,16 @@ TEST(Envelope, RoundTripAndLayout) {
     Bytes env;
     const uint32_t st = seal(0, k.pub, data, c.alg, env);
     if (kSoftHsm) {
-      // Secret keys are private objects there; without a login the
-      // module's answer to the key generation comes back.
-      EXPECT_NE(st, 0u);
+      // No IDEA there, and secret keys are private objects that need a
+      // login: the module's answer to the key generation comes back.
+      const CK_MECHANISM_TYPE gen = c.code == 1   ? CKM_IDEA_KEY_GEN
+                                    : c.code == 2 ? CKM_DES_KEY_GEN
+                                                  : CKM_DES3_KEY_GEN;
+      const CK_KEY_TYPE type = c.code == 1 ? CKK_IDEA : c.code == 2 ? CKK_DES : CKK_DES3;
+      const CK_RV direct = directGenerate(gen, nullptr, 0, type);
+      EXPECT_NE(direct, CKR_OK);
+      EXPECT_EQ(st, direct);
+      expectNoSessionLeft();
       continue;
     }
     ASSERT_EQ(st, 0u);
@@ -712,9 +741,22 @@ uint32_t checkMac(const std::string &pw, const Bytes &data, const Bytes &mac) {
 TEST(Mac, GeneratesAndVerifiesAcrossPieces) {
   const std::string pw = "mac password";
   if (kSoftHsm) {
+    // No PBE mechanisms there.
     Bytes mac;
     const uint32_t st = makeMac(pw, pattern(10), mac);
+    struct {
+      CK_BYTE_PTR iv;
+      const char *pw;
+      CK_ULONG pwLen;
+      const uint8_t *salt;
+      CK_ULONG saltLen, iterations;
+    } params = {nullptr, pw.data(), pw.size(), nullptr, 0, 1};
+    CK_BYTE iv[8];
+    CK_BYTE salt[1] = {0};
+    params.iv = iv;
+    params.salt = salt;
     EXPECT_NE(st, 0u);
+    EXPECT_EQ(st, directGenerate(CKM_PBE_MD2_DES_CBC, &params, sizeof params));
     expectNoSessionLeft();
     return;
   }

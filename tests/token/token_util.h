@@ -134,12 +134,13 @@ inline Bytes peerEncrypt(EVP_PKEY *key, int padding, const Bytes &in) {
 
 // The slots with a token, as the module lists them.
 inline std::vector<CK_SLOT_ID> tokenSlots() {
-  CK_SLOT_ID ids[8];
-  CK_ULONG n = 8;
-  if (C_GetSlotList(CK_TRUE, ids, &n) != CKR_OK) {
-    return {};
+  std::vector<CK_SLOT_ID> ids(8);
+  CK_ULONG n = CK_ULONG(ids.size());
+  if (C_GetSlotList(CK_TRUE, ids.data(), &n) != CKR_OK) {
+    n = 0;
   }
-  return {ids, ids + n};
+  ids.resize(n);
+  return ids;
 }
 
 // Sessions open on all tokens, when the module counts them (-1 otherwise).
