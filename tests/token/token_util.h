@@ -25,6 +25,10 @@ namespace rytest {
 inline constexpr bool kSoftHsm = RYTEST_SOFTHSM != 0;
 
 struct RsaKey {
+  RsaKey() = default;
+  RsaKey(const RsaKey &) = delete;
+  RsaKey &operator=(const RsaKey &) = delete;
+  ~RsaKey() { EVP_PKEY_free(pkey); }
   EVP_PKEY *pkey = nullptr;
   Bytes priv;  // RSAPrivateKey DER
   Bytes pub;   // RSAPublicKey DER
