@@ -860,6 +860,11 @@ CK_RV unwrapKey(CK_SESSION_HANDLE h, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HAND
   if (CK_RV rv = parsePkcs8Rsa(der, !import, components); rv != CKR_OK) {
     return rv;
   }
+  for (const auto& [type, value] : components) {
+    if (attrFind(priv->attrs, type) != nullptr) {
+      return CKR_TEMPLATE_INCONSISTENT;  // the key material comes from the wrapped bytes only
+    }
+  }
   priv->attrs.merge(components);
   priv->attrs[CKA_CLASS] = ulongBytes(CKO_PRIVATE_KEY);
   priv->attrs[CKA_KEY_TYPE] = ulongBytes(CKK_RSA);
