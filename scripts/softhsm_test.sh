@@ -15,5 +15,5 @@ command -v softhsm2-util >/dev/null || { echo "softhsm_test: softhsm2-util missi
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRYCERT_BENCH=OFF \
       -DRYCERT_P11_MODULE=softhsm2 >/dev/null
 cmake --build "$dir" -j"$jobs" --target test_token test_token_lifecycle test_token_threads \
-      test_token_verify
+      test_token_verify test_token_procedure
 (cd "$dir" && ctest --output-on-failure -L token)
