@@ -173,7 +173,7 @@ Status setSpecial(CertCtx &ctx, CertSlot slot, ByteSpan v) {
 }
 
 Status setChar(CertCtx &ctx, uint32_t id, ByteSpan v) {
-  const AttrRow *row = findAttr(kCertAttrs, id);
+  const AttrRow *row = certRow(id);
   if (row == nullptr || (row->flags & kAttrSet) == 0 || row->kind == AttrKind::Int) {
     return notSupported("Set RYCERT_AttributeNotSupportErr");
   }
@@ -210,7 +210,7 @@ Status setChar(CertCtx &ctx, uint32_t id, ByteSpan v) {
 }
 
 Status setInt(CertCtx &ctx, int32_t id, uint32_t value) {
-  const AttrRow *row = findAttr(kCertAttrs, id);
+  const AttrRow *row = certRow(id);
   if (row == nullptr || (row->flags & kAttrSet) == 0 || row->kind != AttrKind::Int) {
     return notSupported("Set RYCERT_AttributeNotSupportErr");
   }
@@ -269,7 +269,7 @@ ByteSpan dnText(CertCtx &ctx, CertSlot slot) {
 
 Status getChar(CertCtx &ctx, int32_t id, uint8_t *buffer, uint32_t *outLen) {
   *outLen = 0;
-  const AttrRow *row = findAttr(kCertAttrs, id);
+  const AttrRow *row = certRow(id);
   if (row == nullptr || (row->flags & kAttrGet) == 0 || row->kind == AttrKind::Int) {
     return notSupported("Get RYCERT_AttributeNotSupportErr");
   }
@@ -338,7 +338,7 @@ Status getChar(CertCtx &ctx, int32_t id, uint8_t *buffer, uint32_t *outLen) {
 }
 
 Status getInt(CertCtx &ctx, int32_t id, uint32_t *value) {
-  const AttrRow *row = findAttr(kCertAttrs, id);
+  const AttrRow *row = certRow(id);
   if (row == nullptr || (row->flags & kAttrGet) == 0 || row->kind != AttrKind::Int) {
     return notSupported("Get RYCERT_AttributeNotSupportErr");
   }

@@ -7,6 +7,8 @@
 // copies. Both are the same record, so every query works on either.
 #pragma once
 
+#include <array>
+
 #include "ry_x509.h"
 
 namespace rycert2 {
@@ -222,6 +224,24 @@ inline constexpr AttrRow kCertAttrs[] = {
 };
 // clang-format on
 static_assert(sortedUnique(kCertAttrs));
+
+// The row of each identifier 0..129 (-1: none): a lookup is one load.
+inline constexpr int32_t kCertLastId = CERTEX_CRLDIST_FULLNAME;
+inline constexpr auto kCertAttrAt = [] {
+  std::array<int8_t, kCertLastId + 1> at{};
+  for (auto &a : at) {
+    a = -1;
+  }
+  for (size_t i = 0; i < std::size(kCertAttrs); ++i) {
+    at[size_t(kCertAttrs[i].id)] = int8_t(i);
+  }
+  return at;
+}();
+inline const AttrRow *certRow(int64_t id) {
+  return id >= 0 && id <= kCertLastId && kCertAttrAt[size_t(id)] >= 0
+             ? &kCertAttrs[kCertAttrAt[size_t(id)]]
+             : nullptr;
+}
 
 // --------------------------------------- shared by the certificate sources
 

@@ -5,6 +5,7 @@
 #include "ry_x509.h"
 
 #include <cstring>
+#include <utility>
 
 namespace rycert2 {
 namespace {
@@ -48,6 +49,25 @@ void initName(NameField &n) {
   n.der = {};
   n.head = nullptr;
   n.tail = &n.head;
+  n.indexed = nullptr;
+  for (NameField::Seen &s : n.seen) {
+    s = NameField::Seen{};
+  }
+}
+
+void swapNames(NameField &a, NameField &b) {
+  std::swap(a.der, b.der);
+  std::swap(a.head, b.head);
+  std::swap(a.tail, b.tail);
+  std::swap(a.indexed, b.indexed);
+  std::swap(a.seen, b.seen);
+  // An empty chain's tail points at its own head.
+  if (a.head == nullptr) {
+    a.tail = &a.head;
+  }
+  if (b.head == nullptr) {
+    b.tail = &b.head;
+  }
 }
 
 void clearName(NameField &n) {
@@ -121,6 +141,7 @@ Status checkName(const Tlv &name, NameField &n, const char *as) {
     return fail(Status::TagNotMatch, "RyAsn1_ReadSequence");
   }
   const char *fn = nullptr;
+  NameField::Seen seen[std::size(kNameComponents)];
   DerReader rdns(name.content);
   while (!rdns.atEnd()) {
     Tlv rdn;
@@ -168,15 +189,42 @@ Status checkName(const Tlv &name, NameField &n, const char *as) {
     if (type.id != kIdOid || type.content.empty()) {
       return fail(Status::TagNotMatch, "RyAsn1_ReadObjectId");
     }
+    if (const NameComponent *c = componentByOid(type.content); c != nullptr) {
+      NameField::Seen &s = seen[c - kNameComponents];
+      const auto at = uint32_t(value.content.data() - name.content.data());
+      const auto len = uint32_t(value.content.size());
+      if (s.firstAt == NameField::kNoValue) {
+        s.firstAt = at;
+        s.firstLen = len;
+      }
+      s.lastAt = at;
+      s.lastLen = len;
+    }
   }
   n.der = name.content;
+  n.indexed = name.content.data();
+  std::copy(std::begin(seen), std::end(seen), std::begin(n.seen));
   return Status::Ok;
 }
 
+namespace {
+bool indexUsable(const NameField &n) { return !n.der.empty() && n.indexed == n.der.data(); }
+ByteSpan seenValue(const NameField &n, uint32_t at, uint32_t len) {
+  return at == NameField::kNoValue ? ByteSpan{} : n.der.subspan(at, len);
+}
+}  // namespace
+
 ByteSpan firstComponent(const NameField &n, uint32_t code) {
+  const NameComponent *comp = componentByCode(code);
+  if (indexUsable(n) && comp != nullptr) {
+    const NameField::Seen &s = n.seen[comp - kNameComponents];
+    if (s.firstAt != NameField::kNoValue) {
+      return seenValue(n, s.firstAt, s.firstLen);
+    }
+  }
   ByteSpan found;
   bool have = false;
-  forEachAtv(n.der, [&](const Atv &a) {
+  forEachAtv(indexUsable(n) ? ByteSpan{} : n.der, [&](const Atv &a) {
     if (have) {
       return;
     }
@@ -207,7 +255,16 @@ Status renderDn(const NameField &n, AnyBuf &out) {
       present[c->textSlot] = true;
     }
   };
-  forEachAtv(n.der, [&](const Atv &a) { take(componentByOid(a.type), a.value); });
+  if (indexUsable(n)) {
+    for (size_t i = 0; i < std::size(kNameComponents); ++i) {
+      const NameField::Seen &s = n.seen[i];
+      if (s.lastAt != NameField::kNoValue) {
+        take(&kNameComponents[i], seenValue(n, s.lastAt, s.lastLen));
+      }
+    }
+  } else {
+    forEachAtv(n.der, [&](const Atv &a) { take(componentByOid(a.type), a.value); });
+  }
   for (const RyNameNode *p = n.head; p != nullptr; p = p->next) {
     take(componentByCode(p->type.id), bytesOf(p->value));
   }

@@ -127,8 +127,22 @@ struct NameField {
   RyNameNode *head = nullptr;      // appended nodes, owned
   RyNameNode **tail = &head;       // where the next node goes
   // Zero-initialise then call initName (tail must point at head).
+
+  // Index of the decoded RDNs that checkName fills in the same pass: per
+  // name component (kNameComponents order) the first and the last value,
+  // as offsets into `der`, so that queries do not walk the DER. It is used
+  // only while `indexed == der.data()`: a field-wise swap or copy of `der`
+  // leaves it unused (the queries then walk `der`), never wrong.
+  static constexpr uint32_t kNoValue = 0xFFFFFFFFu;
+  struct Seen {
+    uint32_t firstAt = kNoValue, firstLen = 0, lastAt = kNoValue, lastLen = 0;
+  };
+  const uint8_t *indexed = nullptr;
+  Seen seen[std::size(kNameComponents)];
 };
 void initName(NameField &n);
+// Exchanges two names, index included (a chain's tail is re-pointed).
+void swapNames(NameField &a, NameField &b);
 // Releases the appended nodes and forgets the DER view.
 void clearName(NameField &n);
 // Appends a node for component `c` whose value is a copy of `value`, with
