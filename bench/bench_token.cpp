@@ -118,9 +118,9 @@ Bytes signature(const Key &k, bool sha256) {
   Bytes sig(512);
   uint32_t len = uint32_t(sig.size());
   const Bytes &m = message();
-  if (uint32_t st = Ry_SignData(0, k.priv.data(), uint32_t(k.priv.size()), m.data(),
-                                uint32_t(m.size()), sig.data(), &len,
-                                sha256 ? SIGALG_SHA256_RSA : SIGALG_SHA1_RSA);
+  if (uint32_t st =
+          Ry_SignData(0, k.priv.data(), uint32_t(k.priv.size()), m.data(), uint32_t(m.size()),
+                      sig.data(), &len, sha256 ? SIGALG_SHA256_RSA : SIGALG_SHA1_RSA);
       st != 0) {
     die("Ry_SignData", st);
   }

@@ -2,11 +2,12 @@
 // the session procedure, session objects, RSA keys from DER and the label
 // lookup (PKCS#11 v2.40: C_Initialize, C_GetSlotList, C_OpenSession,
 // C_CreateObject, C_FindObjects*).
+#include "ry_enc.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
-#include "ry_enc.h"
 #include "ry_oids.h"
 
 namespace rycert2 {
@@ -152,8 +153,8 @@ Status SessionObject::destroy(const char *src, int line) {
 
 // Public key template: CKA_CLASS, CKA_KEY_TYPE, CKA_MODULUS,
 // CKA_PUBLIC_EXPONENT; a session object (no CKA_TOKEN).
-Status createPublicKey(CK_SESSION_HANDLE s, const uint8_t *der, uint32_t derLen,
-                       SessionObject &key, CK_ULONG &modulusLen) {
+Status createPublicKey(CK_SESSION_HANDLE s, const uint8_t *der, uint32_t derLen, SessionObject &key,
+                       CK_ULONG &modulusLen) {
   int32_t len = 0;
   if (Status st = derLength(derLen, len); st != Status::Ok) {
     return st;

@@ -109,8 +109,8 @@ struct KeyRef {
 // Creates the public key of PKCS#1 RSAPublicKey DER as a session object
 // (C_CreateObject with class, key type, modulus and exponent, leading
 // zeros stripped). `modulusLen` gets the significant modulus length.
-Status createPublicKey(CK_SESSION_HANDLE s, const uint8_t *der, uint32_t derLen,
-                       SessionObject &key, CK_ULONG &modulusLen);
+Status createPublicKey(CK_SESSION_HANDLE s, const uint8_t *der, uint32_t derLen, SessionObject &key,
+                       CK_ULONG &modulusLen);
 // The same for an RSAPrivateKey DER (all eight components).
 Status createPrivateKey(CK_SESSION_HANDLE s, const uint8_t *der, uint32_t derLen,
                         SessionObject &key, CK_ULONG &modulusLen);
@@ -126,8 +126,7 @@ Status findByLabel(CK_SESSION_HANDLE s, const char *format, int32_t index, CK_OB
 
 // The modulus length of a token key in bytes (C_GetAttributeValue with a
 // NULL value); `logName` is the failure's log text.
-Status modulusLength(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE key, CK_ULONG &len,
-                     const char *logName);
+Status modulusLength(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE key, CK_ULONG &len, const char *logName);
 
 // The recipient or verifier key: a session object from `keyDer` in the
 // first session (key index 0) or the token key labelled `publicLabel`
@@ -179,11 +178,11 @@ inline CK_BYTE_PTR inBytes(const uint8_t *p) {
   static const uint8_t kNone[1] = {0};
   return const_cast<CK_BYTE_PTR>(p != nullptr ? p : kNone);
 }
-#define RY_REQUIRE_BYTES(p, len)                                            \
-  do {                                                                      \
-    if (::rycert2::bytesMissing((p), (len))) {                              \
-      return RY_FAILED(::rycert2::Status::Memory, "Pointer is NULL");       \
-    }                                                                       \
+#define RY_REQUIRE_BYTES(p, len)                                      \
+  do {                                                                \
+    if (::rycert2::bytesMissing((p), (len))) {                        \
+      return RY_FAILED(::rycert2::Status::Memory, "Pointer is NULL"); \
+    }                                                                 \
   } while (0)
 
 // A caller's 32-bit length as the module's.

@@ -71,8 +71,7 @@ Status encodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLe
   SessionObject secret;
   secret.adopt(first, h);
   CK_MECHANISM dataMech = {alg->cipher, const_cast<CK_BYTE *>(kEnvelopeIv), sizeof kEnvelopeIv};
-  if (Status st = RY_P11(C_EncryptInit(first, &dataMech, h), "C_EncryptInit ");
-      st != Status::Ok) {
+  if (Status st = RY_P11(C_EncryptInit(first, &dataMech, h), "C_EncryptInit "); st != Status::Ok) {
     return st;
   }
 
@@ -90,9 +89,8 @@ Status encodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLe
   if (envelope == nullptr) {
     // C_Encrypt with a NULL output reports the data part's length.
     CK_ULONG len = 0;
-    if (Status st = RY_P11(C_Encrypt(first, inBytes(data), ul(dataLen), nullptr,
-                                     &len),
-                           "C_Encrypt Len");
+    if (Status st =
+            RY_P11(C_Encrypt(first, inBytes(data), ul(dataLen), nullptr, &len), "C_Encrypt Len");
         st != Status::Ok) {
       return st;
     }
@@ -118,8 +116,7 @@ Status encodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLe
     return refuse("envelope capacity below the RSA block");
   }
   CK_ULONG len = *envelopeLen - blockLen;
-  if (Status st = RY_P11(C_Encrypt(first, inBytes(data), ul(dataLen),
-                                   envelope + blockLen, &len),
+  if (Status st = RY_P11(C_Encrypt(first, inBytes(data), ul(dataLen), envelope + blockLen, &len),
                          "C_Encrypt ");
       st != Status::Ok) {
     return st;
@@ -142,15 +139,15 @@ Status encodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLe
 
   // CKM_RSA_PKCS takes no parameter (PKCS#11 v2.40 2.1.6).
   CK_MECHANISM rsaMech = {CKM_RSA_PKCS, nullptr, 0};
-  if (Status st = RY_P11(C_EncryptInit(recipient.session, &rsaMech, recipient.handle),
-                         "C_EncryptInit ");
+  if (Status st =
+          RY_P11(C_EncryptInit(recipient.session, &rsaMech, recipient.handle), "C_EncryptInit ");
       st != Status::Ok) {
     return st;
   }
   CK_ULONG rsaLen = blockLen;
-  if (Status st = RY_P11(C_Encrypt(recipient.session, plain, value.ulValueLen + 1, envelope,
-                                   &rsaLen),
-                         "C_Encrypt ");
+  if (Status st =
+          RY_P11(C_Encrypt(recipient.session, plain, value.ulValueLen + 1, envelope, &rsaLen),
+                 "C_Encrypt ");
       st != Status::Ok) {
     return st;
   }
@@ -209,17 +206,17 @@ Status decodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLe
   }
 
   CK_MECHANISM rsaMech = {CKM_RSA_PKCS, nullptr, 0};
-  if (Status st = RY_P11(C_DecryptInit(recipient.session, &rsaMech, recipient.handle),
-                         "C_DecryptInit ");
+  if (Status st =
+          RY_P11(C_DecryptInit(recipient.session, &rsaMech, recipient.handle), "C_DecryptInit ");
       st != Status::Ok) {
     return st;
   }
   CK_BYTE plain[kBlockRoom];
   Wipe wipePlain(plain, sizeof plain);
   CK_ULONG plainLen = sizeof plain;
-  if (Status st = RY_P11(C_Decrypt(recipient.session, const_cast<uint8_t *>(envelope), blockLen,
-                                   plain, &plainLen),
-                         "C_Decrypt ");
+  if (Status st = RY_P11(
+          C_Decrypt(recipient.session, const_cast<uint8_t *>(envelope), blockLen, plain, &plainLen),
+          "C_Decrypt ");
       st != Status::Ok) {
     return st;
   }
@@ -246,8 +243,7 @@ Status decodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLe
   SessionObject secret;
   secret.adopt(first, h);
   CK_MECHANISM dataMech = {alg->cipher, const_cast<CK_BYTE *>(kEnvelopeIv), sizeof kEnvelopeIv};
-  if (Status st = RY_P11(C_DecryptInit(first, &dataMech, h), "C_DecryptInit ");
-      st != Status::Ok) {
+  if (Status st = RY_P11(C_DecryptInit(first, &dataMech, h), "C_DecryptInit "); st != Status::Ok) {
     return st;
   }
   CK_ULONG len = data == nullptr ? 0 : ul(*dataLen);

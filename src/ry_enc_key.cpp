@@ -26,8 +26,7 @@ void putRight(std::span<uint8_t> field, const uint8_t *value, CK_ULONG len) {
 }
 
 Status genKeypair(uint32_t slotChoice, uint32_t modulusBits, uint8_t *publicKeyDer,
-                  uint32_t *publicKeyDerLen, uint8_t *privateKeyDer,
-                  uint32_t *privateKeyDerLen) {
+                  uint32_t *publicKeyDerLen, uint8_t *privateKeyDer, uint32_t *privateKeyDerLen) {
   TokenSessions ts;
   if (Status st = ts.open(Second::Always); st != Status::Ok) {
     return st;
@@ -51,9 +50,9 @@ Status genKeypair(uint32_t slotChoice, uint32_t modulusBits, uint8_t *publicKeyD
   CK_MECHANISM mech = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
   CK_OBJECT_HANDLE pubHandle = 0;
   CK_OBJECT_HANDLE privHandle = 0;
-  if (Status st = RY_P11(C_GenerateKeyPair(s, &mech, pubTmpl, 4, privTmpl, 2, &pubHandle,
-                                           &privHandle),
-                         "C_GenerateKeyPair ");
+  if (Status st =
+          RY_P11(C_GenerateKeyPair(s, &mech, pubTmpl, 4, privTmpl, 2, &pubHandle, &privHandle),
+                 "C_GenerateKeyPair ");
       st != Status::Ok) {
     return st;
   }
@@ -69,14 +68,11 @@ Status genKeypair(uint32_t slotChoice, uint32_t modulusBits, uint8_t *publicKeyD
     uint8_t dp[kHalfRoom], dq[kHalfRoom], qinv[kHalfRoom];
   } c;
   Wipe wipeComponents(&c, sizeof c);
-  CK_ATTRIBUTE readBack[] = {{CKA_MODULUS, c.n, sizeof c.n},
-                             {CKA_PUBLIC_EXPONENT, c.e, sizeof c.e},
-                             {CKA_PRIVATE_EXPONENT, c.d, sizeof c.d},
-                             {CKA_PRIME_1, c.p, sizeof c.p},
-                             {CKA_PRIME_2, c.q, sizeof c.q},
-                             {CKA_EXPONENT_1, c.dp, sizeof c.dp},
-                             {CKA_EXPONENT_2, c.dq, sizeof c.dq},
-                             {CKA_COEFFICIENT, c.qinv, sizeof c.qinv}};
+  CK_ATTRIBUTE readBack[] = {
+      {CKA_MODULUS, c.n, sizeof c.n},          {CKA_PUBLIC_EXPONENT, c.e, sizeof c.e},
+      {CKA_PRIVATE_EXPONENT, c.d, sizeof c.d}, {CKA_PRIME_1, c.p, sizeof c.p},
+      {CKA_PRIME_2, c.q, sizeof c.q},          {CKA_EXPONENT_1, c.dp, sizeof c.dp},
+      {CKA_EXPONENT_2, c.dq, sizeof c.dq},     {CKA_COEFFICIENT, c.qinv, sizeof c.qinv}};
   CK_ULONG room[8];
   for (size_t i = 0; i < 8; ++i) {
     room[i] = readBack[i].ulValueLen;
@@ -108,8 +104,8 @@ Status genKeypair(uint32_t slotChoice, uint32_t modulusBits, uint8_t *publicKeyD
   Wipe wipePriv(&priv, sizeof priv);
   putRight(pub.modulus, c.n, readBack[0].ulValueLen);
   putRight(pub.publicExponent, c.e, readBack[1].ulValueLen);
-  const std::span<uint8_t> fields[] = {priv.modulus, priv.publicExponent, priv.privateExponent,
-                                       priv.prime1,  priv.prime2,         priv.exponent1,
+  const std::span<uint8_t> fields[] = {priv.modulus,   priv.publicExponent, priv.privateExponent,
+                                       priv.prime1,    priv.prime2,         priv.exponent1,
                                        priv.exponent2, priv.coefficient};
   for (size_t i = 0; i < 8; ++i) {
     putRight(fields[i], static_cast<const uint8_t *>(readBack[i].pValue), readBack[i].ulValueLen);

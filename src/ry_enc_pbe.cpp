@@ -18,10 +18,10 @@ CK_MECHANISM_TYPE pbeMechanism(uint32_t algorithm) {
 
 // C_GenerateKey with a PBE mechanism: the key, and the IV in `iv`.
 Status deriveKey(CK_SESSION_HANDLE s, CK_MECHANISM_TYPE type, const uint8_t *password,
-                 uint32_t passwordLen, const uint8_t *salt, uint32_t saltLen,
-                 uint32_t iterations, CK_BYTE (&iv)[8], SessionObject &key) {
-  PbeParams params = {iv, inBytes(password), ul(passwordLen), inBytes(salt), ul(saltLen),
-                      ul(iterations)};
+                 uint32_t passwordLen, const uint8_t *salt, uint32_t saltLen, uint32_t iterations,
+                 CK_BYTE (&iv)[8], SessionObject &key) {
+  PbeParams params = {iv,          inBytes(password), ul(passwordLen), inBytes(salt),
+                      ul(saltLen), ul(iterations)};
   CK_MECHANISM mech = {type, &params, sizeof params};
   CK_OBJECT_CLASS cls = CKO_SECRET_KEY;
   CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &cls, sizeof cls}};
@@ -123,8 +123,7 @@ Status mac(bool sign, const uint8_t *password, uint32_t passwordLen, const uint8
         return st;
       }
     } else {
-      if (Status st = RY_P11(C_VerifyUpdate(s, p, piece), "C_VerifyUpdate ");
-          st != Status::Ok) {
+      if (Status st = RY_P11(C_VerifyUpdate(s, p, piece), "C_VerifyUpdate "); st != Status::Ok) {
         return st;
       }
     }
@@ -137,8 +136,8 @@ Status mac(bool sign, const uint8_t *password, uint32_t passwordLen, const uint8
       return st;
     }
   } else {
-    if (Status st = RY_P11(C_VerifyFinal(s, const_cast<uint8_t *>(macIn), ul(macInLen)),
-                           "C_VerifyFinal");
+    if (Status st =
+            RY_P11(C_VerifyFinal(s, const_cast<uint8_t *>(macIn), ul(macInLen)), "C_VerifyFinal");
         st != Status::Ok) {
       return st;
     }
@@ -165,10 +164,10 @@ using namespace rycert2;
 
 extern "C" {
 
-RYCERT_API uint32_t Ry_EncodePBE(const uint8_t *password, uint32_t passwordLen,
-                                 const uint8_t *salt, uint32_t saltLen, uint32_t iterations,
-                                 const uint8_t *input, uint32_t inputLen, uint8_t *output,
-                                 uint32_t *outputLen, uint32_t algorithm) {
+RYCERT_API uint32_t Ry_EncodePBE(const uint8_t *password, uint32_t passwordLen, const uint8_t *salt,
+                                 uint32_t saltLen, uint32_t iterations, const uint8_t *input,
+                                 uint32_t inputLen, uint8_t *output, uint32_t *outputLen,
+                                 uint32_t algorithm) {
   return RY_C_BOUNDARY({
     RY_REQUIRE(outputLen);
     RY_REQUIRE_BYTES(password, passwordLen);
@@ -179,10 +178,10 @@ RYCERT_API uint32_t Ry_EncodePBE(const uint8_t *password, uint32_t passwordLen,
   });
 }
 
-RYCERT_API uint32_t Ry_DecodePBE(const uint8_t *password, uint32_t passwordLen,
-                                 const uint8_t *salt, uint32_t saltLen, uint32_t iterations,
-                                 const uint8_t *input, uint32_t inputLen, uint8_t *output,
-                                 uint32_t *outputLen, uint32_t algorithm) {
+RYCERT_API uint32_t Ry_DecodePBE(const uint8_t *password, uint32_t passwordLen, const uint8_t *salt,
+                                 uint32_t saltLen, uint32_t iterations, const uint8_t *input,
+                                 uint32_t inputLen, uint8_t *output, uint32_t *outputLen,
+                                 uint32_t algorithm) {
   return RY_C_BOUNDARY({
     RY_REQUIRE(outputLen);
     RY_REQUIRE_BYTES(password, passwordLen);
@@ -204,9 +203,8 @@ RYCERT_API uint32_t Ry_GenerateMac(const uint8_t *password, uint32_t passwordLen
   });
 }
 
-RYCERT_API uint32_t Ry_VerifyMac(const uint8_t *password, uint32_t passwordLen,
-                                 const uint8_t *data, uint32_t dataLen, const uint8_t *macIn,
-                                 uint32_t macLen) {
+RYCERT_API uint32_t Ry_VerifyMac(const uint8_t *password, uint32_t passwordLen, const uint8_t *data,
+                                 uint32_t dataLen, const uint8_t *macIn, uint32_t macLen) {
   return RY_C_BOUNDARY({
     RY_REQUIRE(macIn);
     RY_REQUIRE_BYTES(password, passwordLen);

@@ -56,9 +56,8 @@ Status signData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen, con
   // C_Sign with a NULL signature reports the length only (PKCS#11 v2.40
   // 5.2); the unfinished operation ends with the session.
   CK_ULONG len = ul(*signatureLen);
-  if (Status st = RY_P11(C_Sign(key.session, inBytes(data), ul(dataLen), signature,
-                                &len),
-                         "C_Sign ");
+  if (Status st =
+          RY_P11(C_Sign(key.session, inBytes(data), ul(dataLen), signature, &len), "C_Sign ");
       st != Status::Ok) {
     return st;
   }
@@ -73,9 +72,9 @@ Status signData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen, con
   return reportLength(len, *signatureLen);
 }
 
-Status verifyData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen,
-                  const uint8_t *data, uint32_t dataLen, const uint8_t *signature,
-                  uint32_t signatureLen, uint32_t algorithm) {
+Status verifyData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen, const uint8_t *data,
+                  uint32_t dataLen, const uint8_t *signature, uint32_t signatureLen,
+                  uint32_t algorithm) {
   const SigAlgRow *alg = sigAlgByCode(algorithm);
   if (alg == nullptr) {
     return unknownAlgorithm();
@@ -125,9 +124,8 @@ Status encData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen, cons
     return st;
   }
   CK_ULONG len = ul(*encryptedLen);
-  if (Status st = RY_P11(C_Encrypt(key.session, inBytes(data), ul(dataLen),
-                                   encrypted, &len),
-                         "C_Encrypt ");
+  if (Status st =
+          RY_P11(C_Encrypt(key.session, inBytes(data), ul(dataLen), encrypted, &len), "C_Encrypt ");
       st != Status::Ok) {
     return st;
   }
@@ -158,15 +156,13 @@ RYCERT_API uint32_t Ry_SignData(int32_t keyIndex, const uint8_t *keyDer, uint32_
     if (keyIndex == 0) {
       RY_REQUIRE(keyDer);
     }
-    return signData(keyIndex, keyDer, keyDerLen, data, dataLen, signature, signatureLen,
-                    algorithm);
+    return signData(keyIndex, keyDer, keyDerLen, data, dataLen, signature, signatureLen, algorithm);
   });
 }
 
 RYCERT_API uint32_t Ry_VerifyData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen,
-                                  const uint8_t *data, uint32_t dataLen,
-                                  const uint8_t *signature, uint32_t signatureLen,
-                                  uint32_t algorithm) {
+                                  const uint8_t *data, uint32_t dataLen, const uint8_t *signature,
+                                  uint32_t signatureLen, uint32_t algorithm) {
   return RY_C_BOUNDARY({
     RY_REQUIRE(signature);
     RY_REQUIRE_BYTES(data, dataLen);

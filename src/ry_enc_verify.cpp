@@ -119,8 +119,7 @@ Status readIssuer(const uint8_t *der, uint32_t len, Issuer &out) {
     return st;
   }
   CertCtx *c = ctx.get();
-  if (Status st = fromCall(RyCert_DecodeCert(c, der, len), "RyCert_DecodeCert");
-      st != Status::Ok) {
+  if (Status st = fromCall(RyCert_DecodeCert(c, der, len), "RyCert_DecodeCert"); st != Status::Ok) {
     return st;
   }
   auto query = [c](int32_t id) {
@@ -130,8 +129,8 @@ Status readIssuer(const uint8_t *der, uint32_t len, Issuer &out) {
       st != Status::Ok) {
     return st;
   }
-  if (Status st = readArea(query(CERT_SUBJECTPUBLICKEYINFO), out.key,
-                           "RyCert_GetCertAttributeChar");
+  if (Status st =
+          readArea(query(CERT_SUBJECTPUBLICKEYINFO), out.key, "RyCert_GetCertAttributeChar");
       st != Status::Ok) {
     return st;
   }
@@ -170,17 +169,16 @@ Status checkSignature(Query &&query, int32_t algId, int32_t sigId, int32_t tbsId
   if (Status st = readBlock(query(tbsId), tbs, tbsLen, logName); st != Status::Ok) {
     return st;
   }
-  return fromCall(Ry_VerifyData(0, key.bytes, key.length, tbs.get(), tbsLen, sig.bytes, sig.length,
-                                code),
-                  "Ry_VerifyData");
+  return fromCall(
+      Ry_VerifyData(0, key.bytes, key.length, tbs.get(), tbsLen, sig.bytes, sig.length, code),
+      "Ry_VerifyData");
 }
 
 bool sameText(const Area<kDnRoom> &a, const Area<kDnRoom> &b) {
   return a.length == b.length && std::memcmp(a.bytes, b.bytes, a.length) == 0;
 }
 
-Status verifyCert(const uint8_t *issuerDer, uint32_t issuerLen, const uint8_t *der,
-                  uint32_t len) {
+Status verifyCert(const uint8_t *issuerDer, uint32_t issuerLen, const uint8_t *der, uint32_t len) {
   Issuer issuer;
   if (Status st = readIssuer(issuerDer, issuerLen, issuer); st != Status::Ok) {
     return st;
@@ -191,8 +189,7 @@ Status verifyCert(const uint8_t *issuerDer, uint32_t issuerLen, const uint8_t *d
     return st;
   }
   CertCtx *c = ctx.get();
-  if (Status st = fromCall(RyCert_DecodeCert(c, der, len), "RyCert_DecodeCert");
-      st != Status::Ok) {
+  if (Status st = fromCall(RyCert_DecodeCert(c, der, len), "RyCert_DecodeCert"); st != Status::Ok) {
     return st;
   }
   auto query = [c](int32_t id) {

@@ -15,8 +15,7 @@ using namespace rytest;
 
 namespace {
 
-const testing::Environment *const kEnv =
-    testing::AddGlobalTestEnvironment(new TokenEnvironment);
+const testing::Environment *const kEnv = testing::AddGlobalTestEnvironment(new TokenEnvironment);
 
 Bytes pattern(size_t n, uint8_t seed = 1) {
   Bytes b(n);
@@ -48,8 +47,8 @@ uint32_t sign(int32_t index, const Bytes &priv, const Bytes &data, Bytes &sig, u
 }
 uint32_t verify(int32_t index, const Bytes &pub, const Bytes &data, const Bytes &sig,
                 uint32_t alg) {
-  return Ry_VerifyData(index, pub.data(), uint32_t(pub.size()), data.data(),
-                       uint32_t(data.size()), sig.data(), uint32_t(sig.size()), alg);
+  return Ry_VerifyData(index, pub.data(), uint32_t(pub.size()), data.data(), uint32_t(data.size()),
+                       sig.data(), uint32_t(sig.size()), alg);
 }
 
 // The module's own answer to creating the private key of `der` as a
@@ -209,28 +208,38 @@ TEST(Arguments, RefusedBeforeTheModule) {
   const Bytes shortKey = Bytes(k.priv.begin(), k.priv.end() - 1);
   const RefusalCase cases[] = {
       {"sign: unknown algorithm 199",
-       [&] { return Ry_SignData(0, k.priv.data(), uint32_t(k.priv.size()), data.data(), 20,
-                                sig.data(), &len, 199); },
+       [&] {
+         return Ry_SignData(0, k.priv.data(), uint32_t(k.priv.size()), data.data(), 20, sig.data(),
+                            &len, 199);
+       },
        RYCERT_InvalidSignatureAlgErr, "---->RYCERT_InvalidSignatureAlgErr"},
       {"verify: unknown algorithm 207",
-       [&] { return Ry_VerifyData(0, k.pub.data(), uint32_t(k.pub.size()), data.data(), 20,
-                                  sig.data(), 128, 207); },
+       [&] {
+         return Ry_VerifyData(0, k.pub.data(), uint32_t(k.pub.size()), data.data(), 20, sig.data(),
+                              128, 207);
+       },
        RYCERT_InvalidSignatureAlgErr, "---->RYCERT_InvalidSignatureAlgErr"},
       {"sign: NULL length",
-       [&] { return Ry_SignData(0, k.priv.data(), 1, data.data(), 20, sig.data(), nullptr,
-                                SIGALG_SHA1_RSA); },
+       [&] {
+         return Ry_SignData(0, k.priv.data(), 1, data.data(), 20, sig.data(), nullptr,
+                            SIGALG_SHA1_RSA);
+       },
        RYCERT_MemoryErr, "------>Pointer is NULL"},
       {"sign: NULL key DER with key index 0",
-       [&] { return Ry_SignData(0, nullptr, 0, data.data(), 20, sig.data(), &len,
-                                SIGALG_SHA1_RSA); },
+       [&] {
+         return Ry_SignData(0, nullptr, 0, data.data(), 20, sig.data(), &len, SIGALG_SHA1_RSA);
+       },
        RYCERT_MemoryErr, "------>Pointer is NULL"},
       {"verify: NULL signature",
-       [&] { return Ry_VerifyData(0, k.pub.data(), 1, data.data(), 20, nullptr, 0,
-                                  SIGALG_SHA1_RSA); },
+       [&] {
+         return Ry_VerifyData(0, k.pub.data(), 1, data.data(), 20, nullptr, 0, SIGALG_SHA1_RSA);
+       },
        RYCERT_MemoryErr, "------>Pointer is NULL"},
       {"sign: truncated key DER",
-       [&] { return Ry_SignData(0, shortKey.data(), uint32_t(shortKey.size()), data.data(), 20,
-                                sig.data(), &len, SIGALG_SHA1_RSA); },
+       [&] {
+         return Ry_SignData(0, shortKey.data(), uint32_t(shortKey.size()), data.data(), 20,
+                            sig.data(), &len, SIGALG_SHA1_RSA);
+       },
        RYCERT_InvalidLengthErr, "---->Ry_Decode_PrivateKey "},
       {"verify: public key DER without its exponent",
        [&] {
@@ -240,8 +249,10 @@ TEST(Arguments, RefusedBeforeTheModule) {
        },
        RYCERT_KeyElementMissingErr, "---->Ry_Decode_PublicKey "},
       {"envelope: NULL length",
-       [&] { return Ry_EncodeEnvelope(0, k.pub.data(), uint32_t(k.pub.size()), data.data(), 20,
-                                      sig.data(), nullptr, ENVALG_DES3); },
+       [&] {
+         return Ry_EncodeEnvelope(0, k.pub.data(), uint32_t(k.pub.size()), data.data(), 20,
+                                  sig.data(), nullptr, ENVALG_DES3);
+       },
        RYCERT_MemoryErr, "------>Pointer is NULL"},
       {"mac: NULL password",
        [&] { return Ry_GenerateMac(nullptr, 3, data.data(), 20, sig.data(), &len, 0); },
@@ -426,8 +437,8 @@ uint32_t open(int32_t index, const Bytes &priv, const Bytes &env, Bytes &data) {
     return st;
   }
   data.assign(len, 0);
-  st = Ry_DecodeEnvelop(index, priv.data(), uint32_t(priv.size()), env.data(),
-                        uint32_t(env.size()), data.data(), &len);
+  st = Ry_DecodeEnvelop(index, priv.data(), uint32_t(priv.size()), env.data(), uint32_t(env.size()),
+                        data.data(), &len);
   data.resize(st == 0 ? len : 0);
   return st;
 }
@@ -436,8 +447,8 @@ struct EnvCase {
   const char *name;
   uint32_t alg;
   size_t size;
-  uint8_t code;       // the algorithm byte inside the RSA block
-  size_t keyLen;      // the secret key after it
+  uint8_t code;   // the algorithm byte inside the RSA block
+  size_t keyLen;  // the secret key after it
   int bits;
 };
 const EnvCase kEnvCases[] = {
@@ -670,7 +681,8 @@ Bytes peerPbeMd5Des(const std::string &pw, const Bytes &salt, int iter, const By
   Bytes out(in.size() + 8);
   int n1 = 0;
   int n2 = 0;
-  const bool ok = des != nullptr && EVP_EncryptInit_ex(ctx, des, nullptr, dk.data(), dk.data() + 8) &&
+  const bool ok = des != nullptr &&
+                  EVP_EncryptInit_ex(ctx, des, nullptr, dk.data(), dk.data() + 8) &&
                   EVP_EncryptUpdate(ctx, out.data(), &n1, in.data(), int(in.size())) &&
                   EVP_EncryptFinal_ex(ctx, out.data() + n1, &n2);
   EVP_CIPHER_CTX_free(ctx);
@@ -727,9 +739,9 @@ TEST(Pbe, RoundTripsAndMatchesPbes1) {
 uint32_t makeMac(const std::string &pw, const Bytes &data, Bytes &mac) {
   mac.assign(8, 0);
   uint32_t len = 8;
-  const uint32_t st = Ry_GenerateMac(reinterpret_cast<const uint8_t *>(pw.data()),
-                                     uint32_t(pw.size()), data.data(), uint32_t(data.size()),
-                                     mac.data(), &len, 0);
+  const uint32_t st =
+      Ry_GenerateMac(reinterpret_cast<const uint8_t *>(pw.data()), uint32_t(pw.size()), data.data(),
+                     uint32_t(data.size()), mac.data(), &len, 0);
   mac.resize(st == 0 ? len : 0);
   return st;
 }

@@ -218,25 +218,38 @@ TEST(Procedure, SessionsAndOrderOfCalls) {
     uint32_t status;
     Calls calls;
   } cases[] = {
-      {"sign with a DER key: first session only", 2, [] { return signWith(0); }, 0,
+      {"sign with a DER key: first session only",
+       2,
+       [] { return signWith(0); },
+       0,
        {"C_OpenSession(11)", "C_CreateObject(100)", "C_SignInit(100,500)", "C_Sign(100)",
         "C_DestroyObject(100,500)", "C_CloseSession(100)"}},
-      {"sign with a token key: found and used in the second session", 2,
-       [] { return signWith(3); }, 0,
+      {"sign with a token key: found and used in the second session",
+       2,
+       [] { return signWith(3); },
+       0,
        {"C_OpenSession(11)", "C_OpenSession(22)", "C_FindObjectsInit(101)", "C_FindObjects(101)",
         "C_FindObjectsFinal(101)", "C_SignInit(101,900)", "C_Sign(101)", "C_CloseSession(100)",
         "C_CloseSession(101)"}},
-      {"token key with one slot: the module's answer to handle 0", 1, [] { return signWith(3); },
-       CKR_SESSION_HANDLE_INVALID, {"C_OpenSession(11)", "C_FindObjectsInit(0)",
-                                    "C_CloseSession(100)"}},
-      {"no slot: no session, handle 0", 0, [] { return signWith(0); },
-       CKR_SESSION_HANDLE_INVALID, {"C_CreateObject(0)"}},
-      {"verify with a token key: modulus size asked, verified where it lives", 2,
-       [&] { return Ry_VerifyData(4, nullptr, 0, data, 3, buf, 256, SIGALG_SHA256_RSA); }, 0,
+      {"token key with one slot: the module's answer to handle 0",
+       1,
+       [] { return signWith(3); },
+       CKR_SESSION_HANDLE_INVALID,
+       {"C_OpenSession(11)", "C_FindObjectsInit(0)", "C_CloseSession(100)"}},
+      {"no slot: no session, handle 0",
+       0,
+       [] { return signWith(0); },
+       CKR_SESSION_HANDLE_INVALID,
+       {"C_CreateObject(0)"}},
+      {"verify with a token key: modulus size asked, verified where it lives",
+       2,
+       [&] { return Ry_VerifyData(4, nullptr, 0, data, 3, buf, 256, SIGALG_SHA256_RSA); },
+       0,
        {"C_OpenSession(11)", "C_OpenSession(22)", "C_FindObjectsInit(101)", "C_FindObjects(101)",
         "C_FindObjectsFinal(101)", "C_GetAttributeValue(101,900)", "C_VerifyInit(101,900)",
         "C_Verify(101)", "C_CloseSession(100)", "C_CloseSession(101)"}},
-      {"MAC of 4097 bytes: pieces of 4096 and 1", 2,
+      {"MAC of 4097 bytes: pieces of 4096 and 1",
+       2,
        [&] {
          static uint8_t big[4097];
          len = 8;
@@ -246,7 +259,8 @@ TEST(Procedure, SessionsAndOrderOfCalls) {
        {"C_OpenSession(11)", "C_OpenSession(22)", "C_GenerateKey(100)", "C_SignInit(100,500)",
         "C_SignUpdate(4096)", "C_SignUpdate(1)", "C_SignFinal(100)", "C_DestroyObject(100,500)",
         "C_CloseSession(100)", "C_CloseSession(101)"}},
-      {"MAC of nothing: no update", 1,
+      {"MAC of nothing: no update",
+       1,
        [&] {
          len = 8;
          return Ry_VerifyMac(data, 3, nullptr, 0, buf, 8);
@@ -254,10 +268,13 @@ TEST(Procedure, SessionsAndOrderOfCalls) {
        0,
        {"C_OpenSession(11)", "C_GenerateKey(100)", "C_VerifyInit(100,500)", "C_VerifyFinal(100)",
         "C_DestroyObject(100,500)", "C_CloseSession(100)"}},
-      {"import: second session only, label template of one attribute", 2,
-       [] { return Ry_PutKeypair(7, 0, 0, 0, kPriv.data(), uint32_t(kPriv.size())); }, 0,
+      {"import: second session only, label template of one attribute",
+       2,
+       [] { return Ry_PutKeypair(7, 0, 0, 0, kPriv.data(), uint32_t(kPriv.size())); },
+       0,
        {"C_OpenSession(22)", "C_UnwrapKey(100)", "C_CloseSession(100)"}},
-      {"envelope opened with a token key: RSA block as long as its modulus", 2,
+      {"envelope opened with a token key: RSA block as long as its modulus",
+       2,
        [&] {
          static uint8_t env[256 + 16];
          len = sizeof buf;
@@ -268,7 +285,8 @@ TEST(Procedure, SessionsAndOrderOfCalls) {
         "C_FindObjectsFinal(101)", "C_GetAttributeValue(101,900)", "C_DecryptInit(101,900)",
         "C_Decrypt(101)", "C_CreateObject(100)", "C_DecryptInit(100,500)", "C_Decrypt(100)",
         "C_DestroyObject(100,500)", "C_CloseSession(100)", "C_CloseSession(101)"}},
-      {"generated pair read back where it was generated", 2,
+      {"generated pair read back where it was generated",
+       2,
        [&] {
          uint32_t a = 0;
          uint32_t b = 0;

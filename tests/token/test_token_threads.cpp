@@ -9,8 +9,7 @@ using namespace rytest;
 
 namespace {
 
-const testing::Environment *const kEnv =
-    testing::AddGlobalTestEnvironment(new TokenEnvironment);
+const testing::Environment *const kEnv = testing::AddGlobalTestEnvironment(new TokenEnvironment);
 
 TEST(Threads, EightAtOnce) {
   constexpr int kThreads = 8;
@@ -32,8 +31,7 @@ TEST(Threads, EightAtOnce) {
       uint32_t len = uint32_t(sig.size());
       if (!kSoftHsm) {
         const uint32_t st = Ry_SignData(0, k.priv.data(), uint32_t(k.priv.size()), data.data(),
-                                        uint32_t(data.size()), sig.data(), &len,
-                                        SIGALG_SHA256_RSA);
+                                        uint32_t(data.size()), sig.data(), &len, SIGALG_SHA256_RSA);
         if (st != 0) {
           fail(st);
           continue;
@@ -41,9 +39,9 @@ TEST(Threads, EightAtOnce) {
       } else {
         sig = peerSign(k.pkey, EVP_sha256(), data);
       }
-      uint32_t st = Ry_VerifyData(0, k.pub.data(), uint32_t(k.pub.size()), data.data(),
-                                  uint32_t(data.size()), sig.data(), uint32_t(sig.size()),
-                                  SIGALG_SHA256_RSA);
+      uint32_t st =
+          Ry_VerifyData(0, k.pub.data(), uint32_t(k.pub.size()), data.data(), uint32_t(data.size()),
+                        sig.data(), uint32_t(sig.size()), SIGALG_SHA256_RSA);
       if (st != 0) {
         fail(st);
       }

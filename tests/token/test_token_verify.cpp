@@ -12,8 +12,7 @@ using namespace rytest;
 
 namespace {
 
-const testing::Environment *const kEnv =
-    testing::AddGlobalTestEnvironment(new TokenEnvironment);
+const testing::Environment *const kEnv = testing::AddGlobalTestEnvironment(new TokenEnvironment);
 
 constexpr time_t kStart = 1700000000;  // 2023-11-14
 constexpr time_t kYear = 365 * 86400;
@@ -68,10 +67,10 @@ const Pki &pki() {
     Pki q;
     q.caKey = rsaKey(2048).pkey;
     q.leafKey = rsaKey(1024).pkey;
-    q.ca = makeCert({"Test CA", "Test CA", kStart, kStart + 10 * kYear, q.caKey, q.caKey,
-                     EVP_sha256()});
-    q.leaf = makeCert({"Leaf", "Test CA", kStart + 1, kStart + kYear, q.leafKey, q.caKey,
-                       EVP_sha256()});
+    q.ca = makeCert(
+        {"Test CA", "Test CA", kStart, kStart + 10 * kYear, q.caKey, q.caKey, EVP_sha256()});
+    q.leaf =
+        makeCert({"Leaf", "Test CA", kStart + 1, kStart + kYear, q.leafKey, q.caKey, EVP_sha256()});
     return q;
   }();
   return p;
@@ -109,8 +108,11 @@ TEST(VerifyCert, IssuedByLibcrypto) {
   struct {
     const char *name;
     const EVP_MD *md;
-  } const cases[] = {{"MD5", EVP_md5()},       {"SHA-1", EVP_sha1()},     {"SHA-256", EVP_sha256()},
-                     {"SHA-384", EVP_sha384()}, {"SHA-512", EVP_sha512()}};
+  } const cases[] = {{"MD5", EVP_md5()},
+                     {"SHA-1", EVP_sha1()},
+                     {"SHA-256", EVP_sha256()},
+                     {"SHA-384", EVP_sha384()},
+                     {"SHA-512", EVP_sha512()}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes leaf =
@@ -145,8 +147,8 @@ TEST(VerifyCert, EachCheckRefusesWithItsStatus) {
        RYCERT_DnNotEqualErr, "------>RYCERT_DnNotEqualErr"},
       {"md4WithRSAEncryption", withOuterOid(p.leaf, hex("2a864886f70d010103")),
        RYCERT_InvalidSignatureAlgErr, "------>RYCERT_InvalidSignatureAlgErr"},
-      {"RSASSA-PSS", withOuterOid(p.leaf, hex("2a864886f70d01010a")),
-       RYCERT_InvalidSignatureAlgErr, "------>RYCERT_InvalidSignatureAlgErr"},
+      {"RSASSA-PSS", withOuterOid(p.leaf, hex("2a864886f70d01010a")), RYCERT_InvalidSignatureAlgErr,
+       "------>RYCERT_InvalidSignatureAlgErr"},
       {"an OID that goes on after sha1WithRSAEncryption",
        withOuterOid(p.leaf, hex("2a864886f70d01010501")), RYCERT_InvalidSignatureAlgErr,
        "------>RYCERT_InvalidSignatureAlgErr"},
@@ -157,8 +159,7 @@ TEST(VerifyCert, EachCheckRefusesWithItsStatus) {
       {"signed by another key",
        makeCert({"Leaf", "Test CA", kStart + 1, kStart + 2, p.leafKey, p.leafKey, EVP_sha256()}),
        CKR_SIGNATURE_LEN_RANGE, "------>Ry_VerifyData"},
-      {"not a certificate", hex("3003020101"), RYCERT_TagNotMatchErr,
-       "------>RyCert_DecodeCert"},
+      {"not a certificate", hex("3003020101"), RYCERT_TagNotMatchErr, "------>RyCert_DecodeCert"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -270,9 +271,9 @@ TEST(VerifyCrl, IssuerNameAndSignature) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(Ry_VerifyCrl(p.ca.data(), uint32_t(p.ca.size()), c.crl.data(),
-                           uint32_t(c.crl.size())),
-              c.status);
+    EXPECT_EQ(
+        Ry_VerifyCrl(p.ca.data(), uint32_t(p.ca.size()), c.crl.data(), uint32_t(c.crl.size())),
+        c.status);
   }
 }
 
