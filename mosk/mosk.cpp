@@ -102,6 +102,8 @@ int MOSK_Free(void *block) {
   return 0;
 }
 
+int MOSK_DebugEnabled(void) { return (gCapture.load(std::memory_order_relaxed) || logFd() >= 0) ? 1 : 0; }
+
 int MOSK_DebugMessage(const char * /*logFile*/, const char *sourceFile, int line,
                       const char *text) {
   if (text == nullptr) {

@@ -32,6 +32,11 @@ MOSK_API int MOSK_Free(void *block);
 MOSK_API int MOSK_DebugMessage(const char *logFile, const char *sourceFile, int line,
                                const char *text);
 
+/* MOSK_DebugEnabled: nonzero when a debug message would go anywhere (a
+ * log file is named, or a test captures lines). Lets callers skip
+ * composing lines nobody reads. */
+MOSK_API int MOSK_DebugEnabled(void);
+
 #ifdef __cplusplus
 }
 #endif
