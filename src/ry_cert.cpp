@@ -248,7 +248,7 @@ Status setPrivate(CertCtx &ctx, ByteSpan oid, uint8_t critical, ByteSpan value) 
   block.release();
   ctx.extensions.privatePresent = 1;
   ctx.hasExtensions = 1;
-  RY_LOG("======>", "RyCert_SetCertAttributePrivate End");
+  RY_LOG_TEXT("======>RyCert_SetCertAttributePrivate End");
   return Status::Ok;
 }
 
@@ -284,7 +284,7 @@ Status getChar(CertCtx &ctx, int32_t id, uint8_t *buffer, uint32_t *outLen) {
       break;
     case kSlotIssuer:
     case kSlotSubject:
-      value = firstComponent(*nameOf(ctx, slot), rowComponent(*row)->code);
+      value = firstComponent(*nameOf(ctx, slot), *rowComponent(*row));
       break;
     case kSlotAki:
       value = x.akiPresent && x.akiKeyIdPresent ? x.akiKeyId.view() : ByteSpan{};
@@ -333,7 +333,7 @@ Status getChar(CertCtx &ctx, int32_t id, uint8_t *buffer, uint32_t *outLen) {
       break;
   }
   answerBytes(value, buffer, outLen);
-  RY_LOG_GET(*row, buffer == nullptr);
+  RY_LOG_TEXT(certGetLine(*row, buffer == nullptr));
   return Status::Ok;
 }
 
@@ -347,7 +347,7 @@ Status getInt(CertCtx &ctx, int32_t id, uint32_t *value) {
     case kSlotValidFrom: *value = ctx.notBefore.time; break;
     default: *value = ctx.notAfter.time; break;  // kSlotValidTo
   }
-  RY_LOG_GET(*row, false);
+  RY_LOG_TEXT(certGetLine(*row, false));
   return Status::Ok;
 }
 
@@ -380,14 +380,14 @@ extern "C" {
 RYCERT_API uint32_t RyCert_CreateCertEncodeCtx(CertCtx **ctx) {
   return RY_C_BOUNDARY({
     RY_REQUIRE(ctx);
-    RY_LOG("======>", "RyCert_CreateCertEncodeCtx Begin");
+    RY_LOG_TEXT("======>RyCert_CreateCertEncodeCtx Begin");
     *ctx = nullptr;
     void *block = RY_ALLOC(sizeof(CertCtx));
     if (block == nullptr) {
       return RY_NO_MEMORY();
     }
     *ctx = new (block) CertCtx();
-    RY_LOG("======>", "RyCert_CreateCertEncodeCtx End");
+    RY_LOG_TEXT("======>RyCert_CreateCertEncodeCtx End");
     return Status::Ok;
   });
 }
@@ -400,10 +400,10 @@ RYCERT_API uint32_t RyCert_DestroyCertEncodeCtx(CertCtx *ctx) {
   if (ctx == nullptr) {
     return RYCERT_OK;
   }
-  RY_LOG("======>", "RyCert_DestroyCertEncodeCtx Begin");
+  RY_LOG_TEXT("======>RyCert_DestroyCertEncodeCtx Begin");
   ctx->~CertCtx();
   MOSK_Free(ctx);
-  RY_LOG("======>", "RyCert_DestroyCertEncodeCtx End");
+  RY_LOG_TEXT("======>RyCert_DestroyCertEncodeCtx End");
   return RYCERT_OK;
 }
 
@@ -472,11 +472,11 @@ RYCERT_API uint32_t RyCert_SetCertSignFunc(CertCtx *ctx, RyCertSignFunc fn, cons
                                            int32_t paramLen) {
   return RY_C_BOUNDARY({
     RY_REQUIRE(ctx);
-    RY_LOG("======>", "RyCert_SetCertSignFunc Begin");
+    RY_LOG_TEXT("======>RyCert_SetCertSignFunc Begin");
     if (Status st = setSigner(ctx->signer, fn, param, paramLen); st != Status::Ok) {
       return st;
     }
-    RY_LOG("======>", "RyCert_SetCertSignFunc End");
+    RY_LOG_TEXT("======>RyCert_SetCertSignFunc End");
     return Status::Ok;
   });
 }

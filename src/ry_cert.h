@@ -237,6 +237,12 @@ inline constexpr auto kCertAttrAt = [] {
   }
   return at;
 }();
+inline constexpr auto kCertGetLines = composeGetLines(kCertAttrs);
+// The precomposed query line of a row of kCertAttrs.
+inline const char *certGetLine(const AttrRow &row, bool lengthQuery) {
+  const size_t i = size_t(&row - kCertAttrs);
+  return lengthQuery ? kCertGetLines.getLen[i] : kCertGetLines.get[i];
+}
 inline const AttrRow *certRow(int64_t id) {
   return id >= 0 && id <= kCertLastId && kCertAttrAt[size_t(id)] >= 0
              ? &kCertAttrs[kCertAttrAt[size_t(id)]]

@@ -547,7 +547,7 @@ Status decodeExtensions(CertCtx &ctx, const Tlv &ext) {
   const char *fn = nullptr;
   DerReader outer(ext.content);
   if (outer.atEnd()) {
-    RY_LOG("======>", "Hx_Cert_DecodeExtensions");
+    RY_LOG_TEXT("======>Hx_Cert_DecodeExtensions");
     return Status::Ok;  // an empty explicit tag: nothing to read
   }
   Tlv seq;
@@ -583,7 +583,7 @@ Status decodeExtensions(CertCtx &ctx, const Tlv &ext) {
       return st;
     }
   }
-  RY_LOG("======>", "Hx_Cert_DecodeExtensions");
+  RY_LOG_TEXT("======>Hx_Cert_DecodeExtensions");
   return Status::Ok;
 }
 
@@ -719,7 +719,7 @@ Status decodeTbs(CertCtx &ctx, const Tlv &tbs) {
   if (Status st = skipRest(r, "RyAsn1_ReadSequence"); st != Status::Ok) {
     return st;
   }
-  RY_LOG("======>", "Hx_Cert_DecodeTBS");
+  RY_LOG_TEXT("======>Hx_Cert_DecodeTBS");
   return Status::Ok;
 }
 
@@ -843,11 +843,11 @@ extern "C" {
 RYCERT_API uint32_t RyCert_DecodeCert(CertCtx *ctx, const uint8_t *der, uint32_t length) {
   return RY_C_BOUNDARY({
     RY_REQUIRE(ctx, der);
-    RY_LOG("======>", "RyCert_DecodeCert Begin");
+    RY_LOG_TEXT("======>RyCert_DecodeCert Begin");
     if (Status st = decodeCert(*ctx, der, length); st != Status::Ok) {
       return st;
     }
-    RY_LOG("======>", "RyCert_DecodeCert End");
+    RY_LOG_TEXT("======>RyCert_DecodeCert End");
     return Status::Ok;
   });
 }

@@ -426,11 +426,11 @@ extern "C" {
 RYCERT_API uint32_t RyCert_EncodeCert(CertCtx *ctx, uint8_t *out, uint32_t *outLen) {
   return RY_C_BOUNDARY({
     RY_REQUIRE(ctx, outLen);
-    RY_LOG("======>", "RyCert_EncodeCert Begin");
+    RY_LOG_TEXT("======>RyCert_EncodeCert Begin");
     if (Status st = encodeCert(*ctx, out, outLen); st != Status::Ok) {
       return st;
     }
-    RY_LOG("======>", "RyCert_EncodeCert End");
+    RY_LOG_TEXT("======>RyCert_EncodeCert End");
     return Status::Ok;
   });
 }
@@ -445,7 +445,7 @@ RYCERT_API uint32_t Hx_Cert_EncodeValidity(CertCtx *ctx, AnyBuf **out) {
       return RY_WRITER_FAILED(w, "Hx_Cert_EncodeValidity");
     }
     *out = rec;
-    RY_LOG("======>", "Hx_Cert_EncodeValidity");
+    RY_LOG_TEXT("======>Hx_Cert_EncodeValidity");
     return Status::Ok;
   });
 }
@@ -465,7 +465,7 @@ RYCERT_API uint32_t Hx_Cert_EncodeExtensions(CertCtx *ctx, AnyBuf **out) {
       return RY_WRITER_FAILED(w, "RyAsn1_WriteExplicit");
     }
     *out = rec;
-    RY_LOG("======>", "Hx_Cert_EncodeExtensions");
+    RY_LOG_TEXT("======>Hx_Cert_EncodeExtensions");
     return Status::Ok;
   });
 }

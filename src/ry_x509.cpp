@@ -97,6 +97,33 @@ Status appendComponent(NameField &n, const NameComponent &c, ByteSpan value) {
 
 namespace {
 
+// componentByOid without a search: the recognised X.520 types are 55 04 n,
+// looked up by n; the e-mail address is the one longer OID. Built from
+// kNameComponents, so the table stays the one source.
+inline constexpr uint8_t kX520Prefix[] = {0x55, 0x04};
+inline constexpr auto kX520ByLastOctet = [] {
+  std::array<int8_t, 32> at{};
+  for (auto &a : at) {
+    a = -1;
+  }
+  for (size_t k = 0; k < std::size(kNameComponents); ++k) {
+    const auto &c = kNameComponents[k];
+    if (c.textSlot >= 0 && c.oid.size() == 3 && c.oid[0] == kX520Prefix[0] &&
+        c.oid[1] == kX520Prefix[1] && c.oid[2] < 32) {
+      at[c.oid[2]] = int8_t(k);
+    }
+  }
+  return at;
+}();
+
+const NameComponent *recognised(ByteSpan type) {
+  if (type.size() == 3 && type[0] == kX520Prefix[0] && type[1] == kX520Prefix[1]) {
+    const int8_t k = type[2] < 32 ? kX520ByLastOctet[type[2]] : int8_t(-1);
+    return k >= 0 ? &kNameComponents[k] : nullptr;
+  }
+  return type.size() == 3 ? nullptr : componentByOid(type);
+}
+
 // The first AttributeTypeAndValue of one RDN, from checked DER:
 //   RelativeDistinguishedName ::= SET SIZE (1..MAX) OF AttributeTypeAndValue
 //   AttributeTypeAndValue ::= SEQUENCE { type OBJECT IDENTIFIER, value ANY }
@@ -189,7 +216,7 @@ Status checkName(const Tlv &name, NameField &n, const char *as) {
     if (type.id != kIdOid || type.content.empty()) {
       return fail(Status::TagNotMatch, "RyAsn1_ReadObjectId");
     }
-    if (const NameComponent *c = componentByOid(type.content); c != nullptr) {
+    if (const NameComponent *c = recognised(type.content); c != nullptr) {
       NameField::Seen &s = seen[c - kNameComponents];
       const auto at = uint32_t(value.content.data() - name.content.data());
       const auto len = uint32_t(value.content.size());
@@ -214,6 +241,22 @@ ByteSpan seenValue(const NameField &n, uint32_t at, uint32_t len) {
 }
 }  // namespace
 
+ByteSpan firstComponent(const NameField &n, const NameComponent &c) {
+  if (indexUsable(n)) {
+    const NameField::Seen &s = n.seen[&c - kNameComponents];
+    if (s.firstAt != NameField::kNoValue) {
+      return seenValue(n, s.firstAt, s.firstLen);
+    }
+    for (const RyNameNode *p = n.head; p != nullptr; p = p->next) {
+      if (p->type.id == c.code) {
+        return bytesOf(p->value);
+      }
+    }
+    return {};
+  }
+  return firstComponent(n, c.code);
+}
+
 ByteSpan firstComponent(const NameField &n, uint32_t code) {
   const NameComponent *comp = componentByCode(code);
   if (indexUsable(n) && comp != nullptr) {
@@ -228,7 +271,7 @@ ByteSpan firstComponent(const NameField &n, uint32_t code) {
     if (have) {
       return;
     }
-    const NameComponent *c = componentByOid(a.type);
+    const NameComponent *c = recognised(a.type);
     if (c != nullptr && c->code == code) {
       found = a.value;
       have = true;
@@ -263,7 +306,7 @@ Status renderDn(const NameField &n, AnyBuf &out) {
       }
     }
   } else {
-    forEachAtv(n.der, [&](const Atv &a) { take(componentByOid(a.type), a.value); });
+    forEachAtv(n.der, [&](const Atv &a) { take(recognised(a.type), a.value); });
   }
   for (const RyNameNode *p = n.head; p != nullptr; p = p->next) {
     take(componentByCode(p->type.id), bytesOf(p->value));
@@ -369,6 +412,10 @@ void logGet(const char *src, int line, const AttrRow &row, bool lengthQuery) {
     suffix = (row.flags & kAttrUpperLen) != 0 ? " LEN" : " Len";
   }
   logLine(src, line, "======>Get ", row.logName, suffix);
+}
+
+void logText(const char *src, int line, const char *text) {
+  MOSK_DebugMessage(kLogFile, src, line, text);
 }
 
 void answerBytes(ByteSpan value, uint8_t *buffer, uint32_t *outLen) {

@@ -9,6 +9,7 @@
 // never renamed (the CRL and request code build on them).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -161,6 +162,8 @@ Status checkName(const Tlv &name, NameField &n, const char *as);
 // so postal address, postal code and telephone are not found there), then
 // appended nodes. Empty span when none.
 ByteSpan firstComponent(const NameField &n, uint32_t code);
+// The same for a component of kNameComponents (no lookup by code).
+ByteSpan firstComponent(const NameField &n, const NameComponent &c);
 // The DN text of Hx_GetDN (C=..,O=..,OU=..,CN=..,E=..,S=..,L=.., last
 // occurrence wins) into an empty `out` (data allocated, length set). No
 // component shown: Ok and `out` untouched. 100 on allocation failure.
@@ -232,8 +235,23 @@ constexpr bool sortedUnique(std::span<const AttrRow> rows) {
 // The row of `id` (binary search), NULL when the family has none.
 const AttrRow *findAttr(std::span<const AttrRow> rows, int64_t id);
 // The name component of a Name row.
+// kNameIdOrder mapped to positions in kNameComponents, at compile time.
+inline constexpr auto kNameIdComponent = [] {
+  std::array<int8_t, std::size(kNameIdOrder)> at{};
+  for (size_t i = 0; i < std::size(kNameIdOrder); ++i) {
+    at[i] = -1;
+    for (size_t k = 0; k < std::size(kNameComponents); ++k) {
+      if (kNameComponents[k].code == kNameIdOrder[i]) {
+        at[i] = int8_t(k);
+      }
+    }
+  }
+  return at;
+}();
 inline const NameComponent *rowComponent(const AttrRow &row) {
-  return row.arg < std::size(kNameIdOrder) ? componentByCode(kNameIdOrder[row.arg]) : nullptr;
+  return row.arg < std::size(kNameIdOrder) && kNameIdComponent[row.arg] >= 0
+             ? &kNameComponents[kNameIdComponent[row.arg]]
+             : nullptr;
 }
 
 // Log lines of the attribute operations, in the caller's source file:
@@ -243,6 +261,44 @@ void logSet(const char *src, int line, const AttrRow &row);
 void logGet(const char *src, int line, const AttrRow &row, bool lengthQuery);
 #define RY_LOG_SET(row) ::rycert2::logSet(kSrcFile, __LINE__, (row))
 #define RY_LOG_GET(row, lenQuery) ::rycert2::logGet(kSrcFile, __LINE__, (row), (lenQuery))
+
+// The query log lines of a table, composed at compile time, so that a
+// query's line costs no composition: for row i, get[i] is
+// "======>Get <name>" and getLen[i] the same with " Len" (" LEN" for
+// kAttrUpperLen rows).
+inline constexpr size_t kLogLineMax = 80;
+template <size_t N>
+struct GetLogLines {
+  char get[N][kLogLineMax];
+  char getLen[N][kLogLineMax];
+};
+template <size_t N>
+consteval GetLogLines<N> composeGetLines(const AttrRow (&rows)[N]) {
+  GetLogLines<N> out{};
+  constexpr std::string_view prefix = "======>Get ";
+  for (size_t i = 0; i < N; ++i) {
+    const std::string_view suffix = (rows[i].flags & kAttrUpperLen) != 0 ? " LEN" : " Len";
+    if (prefix.size() + rows[i].logName.size() + suffix.size() >= kLogLineMax) {
+      throw "log name too long";  // refused at compile time
+    }
+    size_t n = 0;
+    for (char c : prefix) {
+      out.get[i][n] = c;
+      out.getLen[i][n++] = c;
+    }
+    for (char c : rows[i].logName) {
+      out.get[i][n] = c;
+      out.getLen[i][n++] = c;
+    }
+    for (char c : suffix) {
+      out.getLen[i][n++] = c;
+    }
+  }
+  return out;
+}
+// Writes one precomposed line, in the caller's source file.
+void logText(const char *src, int line, const char *text);
+#define RY_LOG_TEXT(text) ::rycert2::logText(kSrcFile, __LINE__, (text))
 
 // The length protocol of the char queries and of the encoders' results:
 // *outLen := size of `value`; when `buffer` is not NULL the bytes are
