@@ -2,6 +2,8 @@
 // it issues verify, the corpus's self-signed RSA roots verify against
 // themselves exactly when libcrypto says so, and each check (issuer name,
 // validity, algorithm, signature) refuses with its own status.
+#include <openssl/core_names.h>
+#include <openssl/param_build.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -209,6 +211,40 @@ TEST(VerifyCert, CorpusRootsAgreeWithLibcrypto) {
     ERR_clear_error();
   });
   EXPECT_GT(checked, 3);
+}
+
+// An issuer key longer than the 512 bytes kept for it (RSA-4096:
+// RSAPublicKey DER of 526 bytes) is refused before anything is copied.
+// Only the size matters here, so the 4096-bit "key" is a bare public one
+// (an odd modulus, not a product of primes) certified by the test CA.
+TEST(VerifyCert, IssuerKeyOverItsArea) {
+  const Pki &p = pki();
+  Bytes n(512, 0x9B);
+  n[0] = 0xC1;
+  BIGNUM *bn = BN_bin2bn(n.data(), int(n.size()), nullptr);
+  BIGNUM *e = BN_new();
+  BN_set_word(e, 65537);
+  OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
+  OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, bn);
+  OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, e);
+  OSSL_PARAM *params = OSSL_PARAM_BLD_to_param(bld);
+  EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr);
+  EVP_PKEY *big = nullptr;
+  ASSERT_EQ(EVP_PKEY_fromdata_init(ctx), 1);
+  ASSERT_EQ(EVP_PKEY_fromdata(ctx, &big, EVP_PKEY_PUBLIC_KEY, params), 1);
+  const Bytes ca =
+      makeCert({"Big CA", "Test CA", kStart, kStart + kYear, big, p.caKey, EVP_sha256()});
+  const Bytes leaf =
+      makeCert({"Leaf", "Big CA", kStart, kStart + kYear, p.leafKey, p.caKey, EVP_sha256()});
+  LogCapture log;
+  EXPECT_EQ(verifyCert(ca, leaf), RYCERT_InvalidLengthErr);
+  EXPECT_TRUE(log.contains("------>value longer than its area"));
+  EVP_PKEY_free(big);
+  EVP_PKEY_CTX_free(ctx);
+  OSSL_PARAM_free(params);
+  OSSL_PARAM_BLD_free(bld);
+  BN_free(e);
+  BN_free(bn);
 }
 
 TEST(VerifySignatureByCert, DataSignedWithTheCertifiedKey) {
