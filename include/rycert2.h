@@ -637,13 +637,17 @@ RYCERT_API uint32_t RyCert_DestroyCertDecodeCtx(CertCtx *ctx);
  * TBSCertificate that ends before subjectPublicKeyInfo, failures of the
  * extension decoders (Hx_Cert_DecodeExtensions), RYCERT_MemoryErr. A
  * Certificate of only a TBSCertificate, or an empty SEQUENCE, decodes
- * with the missing parts empty. On failure the fields decoded before the
+ * with the missing parts empty. A context that already holds a
+ * certificate (decoded or encoded) is refused with
+ * RYCERT_AttributeAlreadySet. On failure the fields decoded before the
  * fault stay; the caller destroys the context. */
 RYCERT_API uint32_t RyCert_DecodeCert(CertCtx *ctx, const uint8_t *der, uint32_t length);
 /* Hx_Cert_DecodeTBS: parses the TBSCertificate element held by the
  * encoded record tbs (a copy is kept as CERT_TBS_CERTIFICATE) into the
- * context, with the statuses of RyCert_DecodeCert; logs
- * "======>Hx_Cert_DecodeTBS". */
+ * context, with the statuses of RyCert_DecodeCert (RYCERT_LengthNotEqualErr
+ * for a record longer or shorter than its element); logs
+ * "======>Hx_Cert_DecodeTBS". The Hx_Cert_Decode* routines keep their own
+ * copy of the record, which the caller may release at once. */
 RYCERT_API uint32_t Hx_Cert_DecodeTBS(CertCtx *ctx, const AnyBuf *tbs);
 
 /* Hx_Cert_DecodeExtensions: the [3] extensions element (encoded record)
