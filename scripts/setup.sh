@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
           libbenchmark-dev libssl-dev openssl libmbedtls-dev ca-certificates clang
           libclang-rt-14-dev python3 python3-cryptography tzdata libp11-kit-dev libcrypto++-dev
-          opensc)
+          opensc softhsm2)
 
 missing=()
 for p in "${packages[@]}"; do

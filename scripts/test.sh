@@ -27,6 +27,16 @@ cmake --build build-san -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_ctest build-san
 
+echo "== token tests against SoftHSM2"
+scripts/softhsm_test.sh build-softhsm | tee -a "$log"
+
+echo "== thread test under ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRYCERT_BENCH=OFF \
+      -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+      -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
+cmake --build build-tsan -j"$jobs" --target test_token_threads
+TSAN_OPTIONS=halt_on_error=1 run_ctest build-tsan -R '^test_token_threads$'
+
 echo "== fuzz build"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DRYCERT_FUZZ=ON -DRYCERT_BENCH=OFF >/dev/null
