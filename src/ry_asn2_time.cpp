@@ -57,6 +57,28 @@ inline void twoDigits(unsigned v, uint8_t *out) {
   out[1] = uint8_t('0' + v % 10);
 }
 
+// Whether all eight octets of `w` are ASCII digits: an octet below '0'
+// borrows into its bit 7 when '0' is taken off, one above '9' carries into
+// it when 0x46 is added, and a non-ASCII octet has it set already. An
+// octet that borrows or carries has failed itself, so what that does to
+// its neighbour does not matter.
+inline bool allDigits8(uint64_t w) {
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  return ((w | (w - 0x3030303030303030ull) | (w + 0x4646464646464646ull)) & kHigh) == 0;
+}
+
+// Whether the `n` (8 to 16) octets at `p` are all ASCII digits: two
+// fixed-size loads, overlapping when n < 16.
+inline bool allDigits(const uint8_t *p, size_t n) {
+  uint64_t a;
+  uint64_t b;
+  std::memcpy(&a, p, 8);
+  std::memcpy(&b, p + n - 8, 8);
+  return allDigits8(a) && allDigits8(b);
+}
+
+inline unsigned pairAt(const uint8_t *p) { return unsigned(p[0] - '0') * 10 + unsigned(p[1] - '0'); }
+
 inline bool digitPair(const uint8_t *p, unsigned &v) {
   if (p[0] < '0' || p[0] > '9' || p[1] < '0' || p[1] > '9') {
     return false;
@@ -100,10 +122,17 @@ Status textToTime(std::span<const uint8_t> text, uint32_t &t, const char *&failN
   const uint8_t *p = text.data();
   unsigned f[7];  // century, year, month, day, hour, minute, second
   const size_t start = generalized ? 0 : 1;
-  for (size_t i = start; i < 7; ++i) {
-    if (!digitPair(p + 2 * (i - start), f[i])) {
-      failName = "RyAsn1_Low_TimeCharToInt";
-      return Status::InvalidTimeField;
+  if (allDigits(p, text.size() - 1)) {
+    // The common case, checked in two words: only the fields remain.
+    for (size_t i = start; i < 7; ++i) {
+      f[i] = pairAt(p + 2 * (i - start));
+    }
+  } else {
+    for (size_t i = start; i < 7; ++i) {
+      if (!digitPair(p + 2 * (i - start), f[i])) {
+        failName = "RyAsn1_Low_TimeCharToInt";
+        return Status::InvalidTimeField;
+      }
     }
   }
   if (p[text.size() - 1] != 'Z') {

@@ -43,7 +43,8 @@ ByteSpan magnitudeOf(ByteSpan content) {
 //                            critical BOOLEAN DEFAULT FALSE,
 //                            extnValue OCTET STRING }
 //   CRLReason ::= ENUMERATED                                (RFC 5280 5.3.1)
-Status parseEntryExtension(const Tlv &ext, RevokedEntry &e, const char *&fn, const char *&as) {
+Status parseEntryExtension(const Tlv &ext, RevokedEntry &e, const uint8_t *&reasonAt,
+                           const char *&fn, const char *&as) {
   as = "RyAsn1_ReadSequence";
   if (ext.id != kIdSequence) {
     fn = nullptr;
@@ -90,16 +91,19 @@ Status parseEntryExtension(const Tlv &ext, RevokedEntry &e, const char *&fn, con
   e.hasEntryExtensions = true;
   e.hasReason = true;
   e.reason = reason.content;
+  reasonAt = reason.whole.data();
   return Status::Ok;
 }
 
-// Reads the entry element at the start of `bytes`. On failure `fn` names
-// the failing reader (or NULL) and `as` the step it failed in.
+// Reads the entry element at the start of `bytes`; `reasonAt` is the
+// reasonCode element when there is one (NULL otherwise). On failure `fn`
+// names the failing reader (or NULL) and `as` the step it failed in.
 //   SEQUENCE { userCertificate CertificateSerialNumber, revocationDate Time,
 //              crlEntryExtensions Extensions OPTIONAL }      (RFC 5280 5.1)
-Status parseEntry(ByteSpan bytes, RevokedEntry &e, size_t &size, const char *&fn,
-                  const char *&as) {
+Status parseEntry(ByteSpan bytes, RevokedEntry &e, const uint8_t *&reasonAt, size_t &size,
+                  const char *&fn, const char *&as) {
   e = RevokedEntry{};
+  reasonAt = nullptr;
   DerReader list(bytes);
   Tlv entry;
   as = "RyAsn1_ReadSequence";
@@ -147,7 +151,7 @@ Status parseEntry(ByteSpan bytes, RevokedEntry &e, size_t &size, const char *&fn
       if (Status st = list2.next(ext, fn); st != Status::Ok) {
         return st;
       }
-      if (Status st = parseEntryExtension(ext, e, fn, as); st != Status::Ok) {
+      if (Status st = parseEntryExtension(ext, e, reasonAt, fn, as); st != Status::Ok) {
         return st;
       }
     }
@@ -162,6 +166,117 @@ Status parseEntry(ByteSpan bytes, RevokedEntry &e, size_t &size, const char *&fn
   }
   size = entry.whole.size();
   return Status::Ok;
+}
+
+// The element at `p` when it carries identifier `id` and a one-octet
+// length (X.690 8.1.3.4) that ends by `end`; `p` then moves past it. false
+// for anything else (`p` unmoved), which the general reader then judges.
+inline bool shortElement(const uint8_t *&p, const uint8_t *end, uint8_t id, ByteSpan &content) {
+  if (end - p < 2 || p[0] != id || p[1] >= 0x80 || size_t(end - p) - 2 < p[1]) {
+    return false;
+  }
+  content = {p + 2, p[1]};
+  p += 2 + p[1];
+  return true;
+}
+
+// Reads the entry at `p` in the shape nearly every CRL gives it (one-octet
+// lengths inside, at most 255 content octets, nothing after the
+// extensions) in one pass into `s`, with offsets from `base`. false when
+// the entry has another shape or fails any check: parseEntry, which reads
+// every shape, then decides. What this accepts parseEntry accepts too, with
+// the same values.
+bool readCommonEntry(const uint8_t *p, const uint8_t *end, const uint8_t *base, RevokedSlot &s,
+                     size_t &size) {
+  if (end - p < 2 || p[0] != kIdSequence) {
+    return false;
+  }
+  size_t len = p[1];
+  size_t hdr = 2;
+  if (len >= 0x80) {
+    // X.690 10.1: 81 is followed by a length of 128 to 255 only.
+    if (len != 0x81 || end - p < 3 || p[2] < 0x80) {
+      return false;
+    }
+    len = p[2];
+    hdr = 3;
+  }
+  if (size_t(end - p) - hdr < len) {
+    return false;
+  }
+  const uint8_t *q = p + hdr;
+  const uint8_t *const last = q + len;
+  ByteSpan serial;
+  if (!shortElement(q, last, kIdInteger, serial) || serial.empty()) {
+    return false;
+  }
+  serial = magnitudeOf(serial);
+  // Time ::= CHOICE { utcTime UTCTime, generalTime GeneralizedTime }, each
+  // with its one text length (X.690 11.7, 11.8).
+  ByteSpan text;
+  const uint8_t dateId = q < last ? q[0] : 0;
+  if (!shortElement(q, last, dateId, text) ||
+      text.size() != (dateId == kIdUtcTime           ? kUtcTextLen
+                      : dateId == kIdGeneralizedTime ? kGeneralizedTextLen
+                                                     : 0)) {
+    return false;
+  }
+  uint32_t date = 0;
+  const char *fn = nullptr;
+  if (textToTime(text, date, fn) != Status::Ok) {
+    return false;
+  }
+  uint32_t reasonAt = 0;
+  if (q != last) {
+    ByteSpan exts;
+    if (!shortElement(q, last, kIdSequence, exts) || q != last) {
+      return false;
+    }
+    for (const uint8_t *x = exts.data(), *const xEnd = x + exts.size(); x != xEnd;) {
+      ByteSpan ext;
+      ByteSpan extnId;
+      ByteSpan critical;
+      ByteSpan value;
+      if (!shortElement(x, xEnd, kIdSequence, ext)) {
+        return false;
+      }
+      const uint8_t *y = ext.data();
+      const uint8_t *const yEnd = y + ext.size();
+      if (!shortElement(y, yEnd, kIdOid, extnId) ||
+          (y != yEnd && y[0] == kIdBoolean && !shortElement(y, yEnd, kIdBoolean, critical)) ||
+          !shortElement(y, yEnd, kIdOctetString, value) || y != yEnd) {
+        return false;
+      }
+      if (oid::equal(extnId, oid::kCrlReason)) {
+        const uint8_t *r = value.data();
+        ByteSpan reason;
+        if (!shortElement(r, r + value.size(), kIdEnumerated, reason) ||
+            r != value.data() + value.size() || reason.empty()) {
+          return false;
+        }
+        reasonAt = uint32_t(value.data() - base) + 1;
+      }
+    }
+  }
+  s = {uint32_t(serial.data() - base), uint32_t(serial.size()), date, reasonAt};
+  size = hdr + len;
+  return true;
+}
+
+// The number of elements at the start of `content`, up to the first whose
+// header cannot be read or whose content runs past the end.
+size_t countElements(ByteSpan content) {
+  size_t n = 0;
+  while (!content.empty()) {
+    Header h;
+    if (parseHeader(content, h) != HeaderFault::None ||
+        h.contentLen > content.size() - h.headerLen) {
+      break;
+    }
+    content = content.subspan(h.headerLen + h.contentLen);
+    ++n;
+  }
+  return n;
 }
 
 // An AlgorithmIdentifier's OID; one without any element lacks its OID.
@@ -224,46 +339,64 @@ void swapTbs(CrlTbs &a, CrlTbs &b) {
   std::swap(a.nextUpdate, b.nextUpdate);
   std::swap(a.nextUpdateSet, b.nextUpdateSet);
   std::swap(a.revokedOwn, b.revokedOwn);
-  std::swap(a.revoked, b.revoked);
+  a.revoked.swap(b.revoked);
 }
 
-bool readEntryAt(ByteSpan bytes, RevokedEntry &e, size_t &size) {
-  const char *fn = nullptr;
-  const char *as = nullptr;
-  return parseEntry(bytes, e, size, fn, as) == Status::Ok;
+ByteSpan RevokedWalk::reason() const {
+  const uint32_t at1 = slots[at].reasonAt;
+  if (at1 == 0) {
+    return {};
+  }
+  // The ENUMERATED element was read when the list was decoded.
+  const ByteSpan elem = entries.subspan(at1 - 1);
+  Header h;
+  parseHeader(elem, h);
+  return elem.subspan(h.headerLen, h.contentLen);
 }
 
 //   revokedCertificates SEQUENCE OF SEQUENCE { ... } OPTIONAL
-// Every entry is read once here, so that the cursor's reads cannot fail;
-// nothing is kept per entry but the DER itself.
+// Every entry is read once here, into its slot, so that the cursor's
+// answers parse nothing and cannot fail. The slots are one block, sized by
+// a first pass that counts the entries.
 Status decodeRevoked(const Tlv &revoked, RevokedWalk &out) {
   if (revoked.id != kIdSequence) {
     return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
   }
-  ByteSpan rest = revoked.content;
-  RevokedEntry first;
-  size_t firstSize = 0;
-  for (bool isFirst = true; !rest.empty(); isFirst = false) {
-    RevokedEntry e;
+  RevokedWalk walk;
+  walk.entries = revoked.content;
+  walk.count = countElements(revoked.content);
+  if (walk.count != 0) {
+    // At least two octets per counted element: the product cannot overflow.
+    walk.slots = reinterpret_cast<RevokedSlot *>(RY_ALLOC(walk.count * sizeof(RevokedSlot)));
+    if (walk.slots == nullptr) {
+      return RY_NO_MEMORY();
+    }
+  }
+  const uint8_t *const base = revoked.content.data();
+  const uint8_t *const end = base + revoked.content.size();
+  const uint8_t *p = base;
+  // Past the counted entries stands an element that cannot be read (the
+  // general reader reports it) or nothing.
+  for (size_t i = 0; i <= walk.count && p != end; ++i) {
     size_t size = 0;
-    const char *fn = nullptr;
-    const char *as = nullptr;
-    if (Status st = parseEntry(rest, e, size, fn, as); st != Status::Ok) {
-      return logged(st, fn, as);
+    if (i == walk.count || !readCommonEntry(p, end, base, walk.slots[i], size)) {
+      RevokedEntry e;
+      const uint8_t *reasonAt = nullptr;
+      const char *fn = nullptr;
+      const char *as = nullptr;
+      if (Status st = parseEntry({p, end}, e, reasonAt, size, fn, as); st != Status::Ok) {
+        return logged(st, fn, as);
+      }
+      if (i == walk.count) {
+        // Not reached: the count pass reads headers as parseEntry does.
+        return logged(Status::InvalidLength, "lTotalLength != 0", "RyAsn1_ReadSequence");
+      }
+      walk.slots[i] = {uint32_t(e.serial.data() - base), uint32_t(e.serial.size()),
+                       e.date.value, reasonAt == nullptr ? 0 : uint32_t(reasonAt - base) + 1};
     }
-    if (isFirst) {
-      first = e;
-      firstSize = size;
-    }
-    rest = rest.subspan(size);
+    p += size;
   }
-  out = RevokedWalk{};
-  out.entries = revoked.content;
-  if (firstSize != 0) {
-    out.current = first;
-    out.next = firstSize;
-    out.onEntry = true;
-  }
+  out.swap(walk);
   RY_LOG("======>", "Hx_CRL_DecodeRevokedCerts");
   return Status::Ok;
 }
@@ -516,27 +649,20 @@ Status decodeRevokedAlone(CrlCtx &ctx, const AnyBuf *rec) {
     return st;
   }
   std::swap(ctx.t.revokedOwn, own);
-  ctx.t.revoked = walk;
+  ctx.t.revoked.swap(walk);
   return Status::Ok;
 }
 
 // ------------------------------------------------------------- queries
 
-void advance(RevokedWalk &w) {
-  if (!w.onEntry) {
-    return;
+// `logOn`: whether log lines go anywhere, asked once per query (the entry
+// walk makes several queries per entry, and a line not written need not
+// be looked up).
+Status answer(const AttrRow &row, ByteSpan value, uint8_t *buffer, uint32_t *length,
+              bool logOn) {
+  if (logOn) {
+    RY_LOG_GET(row, buffer == nullptr);
   }
-  size_t size = 0;
-  if (w.next >= w.entries.size() || !readEntryAt(w.entries.subspan(w.next), w.current, size)) {
-    w.onEntry = false;
-    w.current = RevokedEntry{};
-    return;
-  }
-  w.next += size;
-}
-
-Status answer(const AttrRow &row, ByteSpan value, uint8_t *buffer, uint32_t *length) {
-  RY_LOG_GET(row, buffer == nullptr);
   answerBytes(value, buffer, length);
   return Status::Ok;
 }
@@ -551,12 +677,13 @@ Status getChar(CrlCtx &ctx, uint32_t id, uint8_t *buffer, uint32_t *length) {
     RY_REQUIRE(length);
   }
   RevokedWalk &walk = ctx.t.revoked;
+  const bool logOn = MOSK_DebugEnabled() != 0;
   switch (row->kind) {
     case AttrKind::Name: {
       // Absent: nothing written, nothing logged (the caller preset the length).
       const NameComponent *c = rowComponent(*row);
       const ByteSpan value = c != nullptr ? firstComponent(ctx.t.issuer, c->code) : ByteSpan{};
-      return value.empty() ? Status::Ok : answer(*row, value, buffer, length);
+      return value.empty() ? Status::Ok : answer(*row, value, buffer, length, logOn);
     }
     case AttrKind::DnText:
       if (ctx.issuerDnText.length == 0) {
@@ -566,34 +693,43 @@ Status getChar(CrlCtx &ctx, uint32_t id, uint8_t *buffer, uint32_t *length) {
           return Status::Ok;
         }
       }
-      return answer(*row, bytesOf(ctx.issuerDnText), buffer, length);
+      return answer(*row, bytesOf(ctx.issuerDnText), buffer, length, logOn);
     default:
       break;
   }
   switch (row->slot) {
     case kCrlTbs:
-      return answer(*row, ctx.t.tbs.view(), buffer, length);
+      return answer(*row, ctx.t.tbs.view(), buffer, length, logOn);
     case kCrlOuterAlg:
-      return answer(*row, ctx.outerAlg.view(), buffer, length);
+      return answer(*row, ctx.outerAlg.view(), buffer, length, logOn);
     case kCrlSignature:
-      return answer(*row, ctx.signature.view(), buffer, length);
+      return answer(*row, ctx.signature.view(), buffer, length, logOn);
     case kCrlInnerAlg:
-      return answer(*row, ctx.t.innerAlg.view(), buffer, length);
+      return answer(*row, ctx.t.innerAlg.view(), buffer, length, logOn);
     case kCrlSerial:
-      if (!walk.onEntry) {
+      if (!walk.onEntry()) {
         // Past the last entry (or none): length 0 is the end of the list.
-        RY_LOG("======>", "Get CRL_CERT_SERIALNUMBER");
+        if (logOn) {
+          RY_LOG("======>", "Get CRL_CERT_SERIALNUMBER");
+        }
         *length = 0;
         return Status::Ok;
       }
-      return answer(*row, walk.current.serial, buffer, length);
+      return answer(*row, walk.serial(), buffer, length, logOn);
     case kCrlNext:
-      advance(walk);
-      RY_LOG("======>", "Get CRL_CERT_NEXT");
+      if (walk.onEntry()) {
+        ++walk.at;
+      }
+      if (logOn) {
+        RY_LOG("======>", "Get CRL_CERT_NEXT");
+      }
       return Status::Ok;
     case kCrlReason:
-      if (walk.onEntry && walk.current.hasEntryExtensions && walk.current.hasReason) {
-        return answer(*row, walk.current.reason, buffer, length);
+      if (walk.onEntry()) {
+        const ByteSpan reason = walk.reason();
+        if (!reason.empty()) {
+          return answer(*row, reason, buffer, length, logOn);
+        }
       }
       return Status::Ok;
     default:
@@ -602,12 +738,17 @@ Status getChar(CrlCtx &ctx, uint32_t id, uint8_t *buffer, uint32_t *length) {
 }
 
 Status getInt(CrlCtx &ctx, uint32_t id, uint32_t *value) {
-  RY_LOG("======>", "RyCert_GetCrlAttributeInt Begin");
+  const bool logOn = MOSK_DebugEnabled() != 0;
+  if (logOn) {
+    RY_LOG("======>", "RyCert_GetCrlAttributeInt Begin");
+  }
   const AttrRow *row = crlRow(id, true, kAttrGet);
   if (row == nullptr) {
     return RY_FAILED(Status::AttributeNotSupport, "Get RYCERT_AttributeNotSupportErr");
   }
-  RY_LOG_GET(*row, false);
+  if (logOn) {
+    RY_LOG_GET(*row, false);
+  }
   const RevokedWalk &walk = ctx.t.revoked;
   switch (row->slot) {
     case kCrlVersion:
@@ -624,14 +765,16 @@ Status getInt(CrlCtx &ctx, uint32_t id, uint32_t *value) {
       }
       break;
     case kCrlRevocationDate:
-      if (walk.onEntry) {
-        *value = walk.current.date.value;
+      if (walk.onEntry()) {
+        *value = walk.date();
       }
       break;
     default:
       return RY_FAILED(Status::AttributeNotSupport, "Get RYCERT_AttributeNotSupportErr");
   }
-  RY_LOG("======>", "RyCert_GetCrlAttributeInt End");
+  if (logOn) {
+    RY_LOG("======>", "RyCert_GetCrlAttributeInt End");
+  }
   return Status::Ok;
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 #include "ry_x509.h"
 
@@ -40,13 +41,43 @@ struct RevokedEntry {
 
 namespace rycert2 {
 
-// The decoded revokedCertificates, walked by the cursor. The entries stay
-// in the DER; the one under the cursor is read when the cursor reaches it.
+// One decoded entry as the cursor answers it, filled in the checking pass
+// so that walking parses nothing: 16 bytes whatever the entry's size.
+// Offsets count from the start of the revokedCertificates content.
+struct RevokedSlot {
+  uint32_t serialAt;   // the serial's magnitude
+  uint32_t serialLen;
+  uint32_t date;       // revocationDate as integer time
+  uint32_t reasonAt;   // 1 + offset of the reasonCode ENUMERATED element; 0: no reason
+};
+static_assert(sizeof(RevokedSlot) == 16);
+
+// The decoded revokedCertificates, walked by the cursor: the entries stay
+// in the DER, their slots in one block from the runtime allocator.
 struct RevokedWalk {
-  ByteSpan entries;      // content octets of revokedCertificates
-  size_t next = 0;       // offset of the entry after the current one
-  bool onEntry = false;  // the cursor stands on `current`
-  RevokedEntry current;
+  RevokedWalk() = default;
+  ~RevokedWalk() { MOSK_Free(slots); }
+  RevokedWalk(const RevokedWalk &) = delete;
+  RevokedWalk &operator=(const RevokedWalk &) = delete;
+  void swap(RevokedWalk &o) {
+    std::swap(entries, o.entries);
+    std::swap(slots, o.slots);
+    std::swap(count, o.count);
+    std::swap(at, o.at);
+  }
+  bool onEntry() const { return at < count; }
+  // The entry under the cursor (onEntry() only).
+  ByteSpan serial() const {
+    return entries.subspan(slots[at].serialAt, slots[at].serialLen);
+  }
+  uint32_t date() const { return slots[at].date; }
+  // The reasonCode's content octets; empty when the entry has none.
+  ByteSpan reason() const;
+
+  ByteSpan entries;               // content octets of revokedCertificates
+  RevokedSlot *slots = nullptr;  // one per entry, in CRL order
+  size_t count = 0;
+  size_t at = 0;                  // the cursor; `count` once past the last entry
 };
 
 // An entry the builder holds: offsets into the builder's byte store.
@@ -86,12 +117,9 @@ void swapTbs(CrlTbs &a, CrlTbs &b);
 // Decodes the TBSCertList element `tbs`, whose bytes the caller keeps alive
 // for as long as `out` lives. Every failure is logged.
 Status decodeTbs(const Tlv &tbs, CrlTbs &out);
-// Decodes the revokedCertificates element into a walk (cursor on the first
-// entry). Every failure is logged.
+// Decodes the revokedCertificates element into `out` (cursor on the first
+// entry); `out` is replaced only on success. Every failure is logged.
 Status decodeRevoked(const Tlv &revoked, RevokedWalk &out);
-// Reads the entry at the start of `bytes` (already checked) into `e` and
-// gives its whole size; false when it cannot be read.
-bool readEntryAt(ByteSpan bytes, RevokedEntry &e, size_t &size);
 
 }  // namespace rycert2
 
