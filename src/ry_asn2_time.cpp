@@ -124,9 +124,17 @@ Status textToTime(std::span<const uint8_t> text, uint32_t &t, const char *&failN
   const size_t start = generalized ? 0 : 1;
   if (allDigits(p, text.size() - 1)) {
     // The common case, checked in two words: only the fields remain.
-    for (size_t i = start; i < 7; ++i) {
-      f[i] = pairAt(p + 2 * (i - start));
+    const uint8_t *q = p;
+    if (generalized) {
+      f[0] = pairAt(q);
+      q += 2;
     }
+    f[1] = pairAt(q);
+    f[2] = pairAt(q + 2);
+    f[3] = pairAt(q + 4);
+    f[4] = pairAt(q + 6);
+    f[5] = pairAt(q + 8);
+    f[6] = pairAt(q + 10);
   } else {
     for (size_t i = start; i < 7; ++i) {
       if (!digitPair(p + 2 * (i - start), f[i])) {

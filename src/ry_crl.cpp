@@ -268,6 +268,15 @@ bool readCommonEntry(const uint8_t *p, const uint8_t *end, const uint8_t *base, 
 size_t countElements(ByteSpan content) {
   size_t n = 0;
   while (!content.empty()) {
+    // A one-octet length (X.690 8.1.3.4) is read here; others by parseHeader.
+    if (content.size() >= 2 && content[1] < 0x80 && (content[0] & 0x1F) != 0x1F) {
+      if (content[1] > content.size() - 2) {
+        break;
+      }
+      content = content.subspan(2 + content[1]);
+      ++n;
+      continue;
+    }
     Header h;
     if (parseHeader(content, h) != HeaderFault::None ||
         h.contentLen > content.size() - h.headerLen) {
