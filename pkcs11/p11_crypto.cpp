@@ -26,7 +26,9 @@
 #include <cryptopp/modes.h>
 #include <cryptopp/pwdbased.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "p11_internal.h"
 
@@ -161,6 +163,21 @@ const EVP_CIPHER* fetchCipher(const char* name) {
   return nullptr;
 }
 
+// Fetched once per algorithm, like the ciphers: a fetch searches libcrypto's method store.
+const EVP_MD* fetchDigest(DigestAlg alg) {
+  static Md cache[7];
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (int i = 0; i < 7; ++i) {
+      if (const char* name = digestName(static_cast<DigestAlg>(i)); name != nullptr) {
+        cache[i].reset(EVP_MD_fetch(libCtx(), name, nullptr));
+      }
+    }
+  });
+  const auto i = static_cast<size_t>(alg);
+  return i < 7 ? cache[i].get() : nullptr;
+}
+
 CK_RV evpCipher(const char* name, bool encrypt, bool pad, ByteView key, ByteView iv, ByteView in,
                 Bytes& out) {
   const EVP_CIPHER* cipher = fetchCipher(name);
@@ -235,9 +252,9 @@ std::unique_ptr<Digest> newDigest(DigestAlg alg) {
   if (name == nullptr) {
     return nullptr;
   }
-  Md md(EVP_MD_fetch(libCtx(), name, nullptr));
+  const EVP_MD* md = fetchDigest(alg);
   MdCtx ctx(EVP_MD_CTX_new());
-  if (!md || !ctx || EVP_DigestInit_ex2(ctx.get(), md.get(), nullptr) != 1) {
+  if (md == nullptr || !ctx || EVP_DigestInit_ex2(ctx.get(), md, nullptr) != 1) {
     return nullptr;
   }
   return std::make_unique<EvpDigest>(std::move(ctx));
@@ -277,13 +294,135 @@ ByteView digestInfoPrefix(DigestAlg alg) {
   }
 }
 
-CK_RV rsaKeyFromAttrs(const AttrMap& attrs, bool isPrivate, Pkey& out) {
+namespace {
+
+// Built RSA keys by content. Building an EVP_PKEY from components (and its first use: Montgomery
+// contexts, blinding) costs more than a signature, and callers that hand the same key over in a
+// fresh object for every C_SignInit/C_VerifyInit would pay it each time. Objects whose
+// components are byte for byte the same share one built key.
+//
+// The cache holds a reference to each key; objects hold their own, so evicting a key (least
+// recently used beyond kCapacity) or clearing the cache at C_Finalize never frees a key an
+// object or a running operation still uses. The recorded components are cleansed as their
+// entry goes.
+class RsaKeyCache {
+ public:
+  static constexpr size_t kCapacity = 64;
+
+  RsaKeyCache() {
+    libCtx();  // libcrypto's exit handler then runs after this cache is gone
+    entries_.reserve(kCapacity);
+  }
+
+  Pkey find(uint64_t hash, ByteView content) {
+    std::lock_guard lock(mu_);
+    for (auto& e : entries_) {
+      if (e->matches(hash, content)) {
+        e->used = ++tick_;
+        return e->key;
+      }
+    }
+    return nullptr;
+  }
+
+  // Records a freshly built key; when another thread recorded the same content meanwhile, its
+  // key is returned instead, so that all objects share one.
+  Pkey insert(uint64_t hash, ByteView content, Pkey key) {
+    auto fresh = std::make_unique<Entry>(hash, content, key);
+    std::unique_ptr<Entry> evicted;  // released after the lock
+    std::lock_guard lock(mu_);
+    for (auto& e : entries_) {
+      if (e->matches(hash, content)) {
+        e->used = ++tick_;
+        return e->key;
+      }
+    }
+    fresh->used = ++tick_;
+    if (entries_.size() < kCapacity) {
+      entries_.push_back(std::move(fresh));
+    } else {
+      auto oldest = std::ranges::min_element(entries_, {}, [](const auto& e) { return e->used; });
+      evicted = std::exchange(*oldest, std::move(fresh));
+    }
+    return key;
+  }
+
+  void clear() {
+    std::vector<std::unique_ptr<Entry>> gone;
+    {
+      std::lock_guard lock(mu_);
+      gone.swap(entries_);
+      entries_.reserve(kCapacity);
+    }
+  }
+
+ private:
+  struct Entry {
+    Entry(uint64_t h, ByteView c, Pkey k) : hash(h), content(c.begin(), c.end()), key(std::move(k)) {}
+    ~Entry() { OPENSSL_cleanse(content.data(), content.size()); }
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+
+    bool matches(uint64_t h, ByteView c) const {
+      return hash == h && content.size() == c.size() &&
+             CRYPTO_memcmp(content.data(), c.data(), c.size()) == 0;
+    }
+
+    uint64_t hash;
+    Bytes content;
+    Pkey key;
+    uint64_t used = 0;
+  };
+
+  std::mutex mu_;
+  uint64_t tick_ = 0;
+  std::vector<std::unique_ptr<Entry>> entries_;
+};
+
+RsaKeyCache& keyCache() {
+  static RsaKeyCache cache;
+  return cache;
+}
+
+// 64-bit multiply-xorshift over whole words; the cache compares the full content after a match.
+uint64_t contentHash(ByteView v) {
+  constexpr uint64_t kMul = 0x9E3779B97F4A7C15ULL;
+  uint64_t h = v.size() * kMul;
+  size_t i = 0;
+  for (; i + 8 <= v.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, v.data() + i, 8);
+    h = (h ^ w) * kMul;
+    h ^= h >> 29;
+  }
+  uint64_t tail = 0;
+  std::memcpy(&tail, v.data() + i, v.size() - i);
+  h = (h ^ tail) * kMul;
+  return h ^ (h >> 32);
+}
+
+// Cleanses a buffer of key components when it goes.
+struct WipedBytes {
+  Bytes b;
+  ~WipedBytes() { OPENSSL_cleanse(b.data(), b.size()); }
+};
+
+void appendComponent(Bytes& out, const Bytes* v) {
+  const uint32_t len = v == nullptr ? 0xffffffffu : static_cast<uint32_t>(v->size());
+  const uint8_t head[4] = {static_cast<uint8_t>(len >> 24), static_cast<uint8_t>(len >> 16),
+                           static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len)};
+  out.insert(out.end(), head, head + 4);
+  if (v != nullptr) {
+    out.insert(out.end(), v->begin(), v->end());
+  }
+}
+
+CK_RV buildRsaKey(const AttrMap& attrs, bool isPrivate, Pkey& out) {
   ParamBld bld(OSSL_PARAM_BLD_new());
   if (!bld) {
     return CKR_HOST_MEMORY;
   }
   std::vector<Bn> held;
-  size_t crtCount = 0;
   for (const RsaComponent& c : kRsaComponents) {
     if (c.privateOnly && !isPrivate) {
       continue;
@@ -292,17 +431,10 @@ CK_RV rsaKeyFromAttrs(const AttrMap& attrs, bool isPrivate, Pkey& out) {
     if (v == nullptr) {
       continue;
     }
-    if (c.attr != CKA_PRIVATE_EXPONENT && c.privateOnly) {
-      ++crtCount;
-    }
     held.push_back(toBn(*v));
     if (!held.back() || OSSL_PARAM_BLD_push_BN(bld.get(), c.param, held.back().get()) != 1) {
       return CKR_HOST_MEMORY;
     }
-  }
-  // Either all five CRT values or none; OpenSSL signs without them, only slower.
-  if (crtCount != 0 && crtCount != 5) {
-    return CKR_TEMPLATE_INCOMPLETE;
   }
   Params params(OSSL_PARAM_BLD_to_param(bld.get()));
   PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(libCtx(), "RSA", nullptr));
@@ -315,6 +447,44 @@ CK_RV rsaKeyFromAttrs(const AttrMap& attrs, bool isPrivate, Pkey& out) {
   out = Pkey(key, PkeyFree{});
   return CKR_OK;
 }
+
+}  // namespace
+
+CK_RV rsaKeyFromAttrs(const AttrMap& attrs, bool isPrivate, Pkey& out) {
+  // The content that identifies the key: its kind and every component it is built from, each
+  // with its length (or marked absent).
+  WipedBytes content;
+  content.b.reserve(1 + 8 * 4 + 2048);
+  content.b.push_back(isPrivate ? 1 : 0);
+  size_t crtCount = 0;
+  for (const RsaComponent& c : kRsaComponents) {
+    if (c.privateOnly && !isPrivate) {
+      continue;
+    }
+    const Bytes* v = attrFind(attrs, c.attr);
+    if (v != nullptr && c.attr != CKA_PRIVATE_EXPONENT && c.privateOnly) {
+      ++crtCount;
+    }
+    appendComponent(content.b, v);
+  }
+  // Either all five CRT values or none; OpenSSL signs without them, only slower.
+  if (crtCount != 0 && crtCount != 5) {
+    return CKR_TEMPLATE_INCOMPLETE;
+  }
+  const uint64_t hash = contentHash(content.b);
+  if (Pkey hit = keyCache().find(hash, content.b)) {
+    out = std::move(hit);
+    return CKR_OK;
+  }
+  Pkey built;
+  if (CK_RV rv = buildRsaKey(attrs, isPrivate, built); rv != CKR_OK) {
+    return rv;
+  }
+  out = keyCache().insert(hash, content.b, std::move(built));
+  return CKR_OK;
+}
+
+void rsaKeyCacheClear() { keyCache().clear(); }
 
 size_t rsaModulusBytes(EVP_PKEY* key) { return static_cast<size_t>(EVP_PKEY_get_size(key)); }
 

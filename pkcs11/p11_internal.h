@@ -77,8 +77,11 @@ class Digest {
 std::unique_ptr<Digest> newDigest(DigestAlg alg);
 ByteView digestInfoPrefix(DigestAlg alg);
 
-// RSA keys are built once from the object's components and shared by every operation on it.
+// RSA keys are built once from the object's components and shared by every operation on it;
+// objects with the same components share one built key through a bounded cache.
 CK_RV rsaKeyFromAttrs(const AttrMap& attrs, bool isPrivate, Pkey& out);
+// C_Finalize: drops the cache's references (keys still held by objects stay alive).
+void rsaKeyCacheClear();
 size_t rsaModulusBytes(EVP_PKEY* key);
 CK_RV rsaGenerate(CK_ULONG bits, ByteView exponent, AttrMap& pub, AttrMap& priv);
 // PKCS#1 v1.5 block type 1 over `in` (pkcs) or the raw private operation (raw).

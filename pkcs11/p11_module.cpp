@@ -165,6 +165,7 @@ CK_RV finalize(CK_VOID_PTR pReserved) {
   m.initialised.store(false);
   m.sessions.clear();
   m.objects.clear();
+  rsaKeyCacheClear();
   return CKR_OK;
 }
 
