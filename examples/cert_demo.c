@@ -1,53 +1,108 @@
-/* cert_demo: issues a CA certificate and a server certificate signed by it,
- * writes both as PEM files, then decodes them again and prints what they
- * hold.
+/* cert_demo: a small CA run entirely through the token. It issues a CA
+ * certificate and a server certificate signed by it, a certification
+ * request (PKCS#10) for the server key and a CRL of the CA, writes them
+ * as PEM files, decodes them again, prints what they hold and checks
+ * every signature.
  *
  *   cert_demo <output directory>
  *
- * The library never holds a signing key: it hands the TBSCertificate to a
- * callback. Here the callback signs with libcrypto (RSA 2048, SHA-256);
- * keys live in this program only. */
+ * The library never holds a signing key: each encoder hands the signed
+ * part to a callback. Here the callback signs with Ry_SignData, so the
+ * keys never leave the PKCS#11 token: the token generates each RSA-2048
+ * key pair, the private half is imported back into the token under a key
+ * index, and signing goes by that index. The soft token keeps imported
+ * keys in the folder named by RYPKCS11_STORE. */
 #include <errno.h>
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-#include <openssl/rsa.h>
-#include <openssl/x509.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <time.h>
 
 #include "rycert2.h"
 
-/* ---------------------------------------------------------------- signing */
+/* ---------------------------------------------------------------- keys */
 
-/* The key the callback signs with: the issuer's, set before each encode. */
-static EVP_PKEY *signingKey;
+/* Token key indexes of the two keys (1..100). */
+enum { CA_KEY = 1, LEAF_KEY = 2 };
 
-/* RyCertSignFunc: first call (signature NULL) answers the length, the
- * second writes sha256WithRSAEncryption over the TBSCertificate. */
-static uint32_t signWithLibcrypto(const uint8_t *tbs, uint32_t tbsLen, uint8_t *signature,
-                                  uint32_t *signatureLen, const uint8_t *param) {
-  (void)param;
-  size_t n = (size_t)EVP_PKEY_get_size(signingKey);
-  if (signature == NULL) {
-    *signatureLen = (uint32_t)n;
-    return 0;
+/* A key held by the token: its index, the public half as RSAPublicKey
+ * DER (the subjectPublicKey bits) and its key identifier. */
+struct Key {
+  int32_t index;
+  uint8_t publicKey[600];
+  uint32_t publicKeyLen;
+  uint8_t keyId[20];
+};
+
+/* The key identifier: the SHA-1 of the RSAPublicKey DER (RFC 5280,
+ * 4.2.1.2, method 1), computed by the token. A sha1WithRSAEncryption
+ * signature, opened again with the public key (raw RSA), is the PKCS#1
+ * block 00 01 FF .. FF 00 DigestInfo, and the DigestInfo ends with the
+ * 20 bytes of the hash. */
+static uint32_t keyIdentifier(struct Key *k) {
+  static const uint8_t kSha1DigestInfo[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
+                                            0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
+  uint8_t signature[256], block[256];
+  uint32_t signatureLen = sizeof signature, blockLen = sizeof block, st;
+  if ((st = Ry_SignData(k->index, NULL, 0, k->publicKey, k->publicKeyLen, signature, &signatureLen,
+                        SIGALG_SHA1_RSA)) != 0 ||
+      (st = Ry_EncData(k->index, NULL, 0, signature, signatureLen, block, &blockLen)) != 0) {
+    return st;
   }
-  EVP_MD_CTX *md = EVP_MD_CTX_new();
-  n = *signatureLen;
-  int ok = md != NULL && EVP_DigestSignInit(md, NULL, EVP_sha256(), NULL, signingKey) == 1 &&
-           EVP_DigestSign(md, signature, &n, tbs, tbsLen) == 1;
-  EVP_MD_CTX_free(md);
-  if (!ok) {
-    return 1;
+  if (blockLen < 35 || memcmp(block + blockLen - 35, kSha1DigestInfo, 15) != 0) {
+    return RYCERT_InvalidLengthErr;
   }
-  *signatureLen = (uint32_t)n;
+  memcpy(k->keyId, block + blockLen - 20, 20);
   return 0;
 }
 
-/* ---------------------------------------------------------------- building */
+/* Has the token generate an RSA-2048 key pair and imports the private
+ * half under `index`; only the public half stays in this program. */
+static uint32_t makeKey(struct Key *k, int32_t index) {
+  /* The encoders take no capacity: a 2048-bit key needs at most 270 bytes
+   * public and 1200 private, the buffers have room to spare. */
+  uint8_t privateKey[2048];
+  uint32_t privateKeyLen = sizeof privateKey, st;
+  k->index = index;
+  k->publicKeyLen = sizeof k->publicKey;
+  st = Ry_GenKeypair(0, 2048, 0, k->publicKey, &k->publicKeyLen, privateKey, &privateKeyLen);
+  if (st == 0) {
+    st = Ry_PutKeypair(index, 0, 0, 0, privateKey, privateKeyLen);
+  }
+  memset(privateKey, 0, sizeof privateKey);
+  return st != 0 ? st : keyIdentifier(k);
+}
+
+/* ---------------------------------------------------------------- signing */
+
+/* RyCertSignFunc for all three encoders: sha256WithRSAEncryption by the
+ * token key whose index is the one parameter byte given to
+ * RyCert_Set*SignFunc. The first call (signature NULL) only asks for the
+ * length: every key here is RSA-2048, so 256 bytes. */
+static uint32_t signWithToken(const uint8_t *tbs, uint32_t tbsLen, uint8_t *signature,
+                              uint32_t *signatureLen, const uint8_t *param) {
+  if (signature == NULL) {
+    *signatureLen = 256;
+    return 0;
+  }
+  return Ry_SignData(param[0], NULL, 0, tbs, tbsLen, signature, signatureLen, SIGALG_SHA256_RSA);
+}
+
+static const uint8_t kSha256Rsa[] = RY_OID_SHA256_WITH_RSA;
+static const uint8_t kRsaEncryption[] = RY_OID_RSA_ENCRYPTION;
+
+/* A positive serial number of 16 random bytes. */
+static int randomSerial(uint8_t serial[16]) {
+  if (getrandom(serial, 16, 0) != 16) {
+    return 0;
+  }
+  serial[0] = (uint8_t)((serial[0] & 0x7F) | 0x10);
+  return 1;
+}
+
+/* ---------------------------------------------------------------- certificates */
 
 struct Text {
   uint32_t id;
@@ -66,78 +121,32 @@ static uint32_t setTexts(CertCtx *ctx, const struct Text *t, size_t n) {
   return st;
 }
 
-/* The subjectPublicKey bits of an RSA key (the RSAPublicKey DER) and its
- * key identifier: the SHA-1 of those bits (RFC 5280, 4.2.1.2, method 1). */
-struct Key {
-  EVP_PKEY *pkey;
-  uint8_t *rsaPublicKey;
-  int rsaPublicKeyLen;
-  uint8_t keyId[20];
-};
-
-static int makeKey(struct Key *k) {
-  unsigned int idLen = 0;
-  k->pkey = EVP_RSA_gen(2048);
-  k->rsaPublicKey = NULL;
-  k->rsaPublicKeyLen = k->pkey != NULL ? i2d_PublicKey(k->pkey, &k->rsaPublicKey) : 0;
-  return k->rsaPublicKeyLen > 0 && EVP_Digest(k->rsaPublicKey, (size_t)k->rsaPublicKeyLen, k->keyId,
-                                              &idLen, EVP_sha1(), NULL) == 1;
-}
-
-static void freeKey(struct Key *k) {
-  OPENSSL_free(k->rsaPublicKey);
-  EVP_PKEY_free(k->pkey);
-}
-
 /* The fields both certificates share: version 3, a random positive serial,
  * sha256WithRSAEncryption, validity, the subject key and both key ids. */
 static uint32_t setCommon(CertCtx *ctx, const struct Key *subject, const struct Key *issuer,
                           uint32_t notBefore, uint32_t notAfter) {
-  static const uint8_t sha256Rsa[] = RY_OID_SHA256_WITH_RSA;
-  static const uint8_t rsa[] = RY_OID_RSA_ENCRYPTION;
   uint8_t serial[16];
   uint32_t st;
-  if (RAND_bytes(serial, sizeof serial) != 1) {
+  if (!randomSerial(serial)) {
     return 1;
   }
-  serial[0] = (uint8_t)((serial[0] & 0x7F) | 0x10);
   if ((st = RyCert_SetCertAttributeInt(ctx, CERT_VERSION, 2)) != RYCERT_OK ||
       (st = RyCert_SetCertAttributeInt(ctx, CERT_VALIDFROM, notBefore)) != RYCERT_OK ||
       (st = RyCert_SetCertAttributeInt(ctx, CERT_VALIDTO, notAfter)) != RYCERT_OK ||
       (st = setBytes(ctx, CERT_SERIALNUMBER, serial, sizeof serial)) != RYCERT_OK ||
-      (st = setBytes(ctx, CERT_INNER_SIGNATUREALGORITHM, sha256Rsa, sizeof sha256Rsa - 1)) !=
+      (st = setBytes(ctx, CERT_INNER_SIGNATUREALGORITHM, kSha256Rsa, RY_OID_RSA_LEN)) !=
           RYCERT_OK ||
-      (st = setBytes(ctx, CERT_OUTER_SIGNATUREALGORITHM, sha256Rsa, sizeof sha256Rsa - 1)) !=
+      (st = setBytes(ctx, CERT_OUTER_SIGNATUREALGORITHM, kSha256Rsa, RY_OID_RSA_LEN)) !=
           RYCERT_OK ||
-      (st = setBytes(ctx, CERT_PUBLICKEY_ALGORITHM, rsa, sizeof rsa - 1)) != RYCERT_OK ||
-      (st = setBytes(ctx, CERT_SUBJECTPUBLICKEYINFO, subject->rsaPublicKey,
-                     (size_t)subject->rsaPublicKeyLen)) != RYCERT_OK ||
+      (st = setBytes(ctx, CERT_PUBLICKEY_ALGORITHM, kRsaEncryption, RY_OID_RSA_LEN)) != RYCERT_OK ||
+      (st = setBytes(ctx, CERT_SUBJECTPUBLICKEYINFO, subject->publicKey, subject->publicKeyLen)) !=
+          RYCERT_OK ||
       (st = setBytes(ctx, CERTEX_SUBJECTKEYIDENTIFIER, subject->keyId, sizeof subject->keyId)) !=
           RYCERT_OK ||
       (st = setBytes(ctx, CERTEX_AUTHORITYKEYIDENTIFIER, issuer->keyId, sizeof issuer->keyId)) !=
           RYCERT_OK) {
     return st;
   }
-  return RYCERT_OK;
-}
-
-/* Encodes the context, signed with the issuer's key, into a fresh block. */
-static uint32_t encode(CertCtx *ctx, const struct Key *issuer, uint8_t **der, uint32_t *derLen) {
-  uint32_t n = 0, st;
-  signingKey = issuer->pkey;
-  if ((st = RyCert_SetCertSignFunc(ctx, signWithLibcrypto, NULL, 0)) != RYCERT_OK ||
-      (st = RyCert_EncodeCert(ctx, NULL, &n)) != RYCERT_OK) {
-    return st;
-  }
-  *der = malloc(n);
-  if (*der == NULL) {
-    return RYCERT_MemoryErr;
-  }
-  if ((st = RyCert_EncodeCert(ctx, *der, &n)) != RYCERT_OK) {
-    free(*der);
-    return st;
-  }
-  *derLen = n;
   return RYCERT_OK;
 }
 
@@ -167,6 +176,22 @@ static const struct Text kLeafName[] = {
     {CERTEX_CERTPOLICY_CPS, "https://pki.example.test/cps"},
 };
 
+/* Signs the certificate with the issuer's token key and hands out its
+ * DER in a fresh block. Like every encoder, RyCert_EncodeCert signs on
+ * the first call (which answers the length) and keeps the result. */
+static uint32_t encodeCert(CertCtx *ctx, const struct Key *issuer, uint8_t **der,
+                           uint32_t *derLen) {
+  const uint8_t keyIndex = (uint8_t)issuer->index;
+  uint32_t st = RyCert_SetCertSignFunc(ctx, signWithToken, &keyIndex, 1);
+  if (st == RYCERT_OK) {
+    st = RyCert_EncodeCert(ctx, NULL, derLen);
+  }
+  if (st == RYCERT_OK && (*der = malloc(*derLen)) == NULL) {
+    st = RYCERT_MemoryErr;
+  }
+  return st == RYCERT_OK ? RyCert_EncodeCert(ctx, *der, derLen) : st;
+}
+
 /* The root: self-signed, cA TRUE with path length 0, keyCertSign and
  * cRLSign. */
 static uint32_t buildCa(const struct Key *ca, uint32_t now, uint8_t **der, uint32_t *derLen) {
@@ -181,14 +206,15 @@ static uint32_t buildCa(const struct Key *ca, uint32_t now, uint8_t **der, uint3
         (st = setBytes(ctx, CERTEX_AUTHORITY, yes, 1)) == RYCERT_OK &&
         (st = setBytes(ctx, CERTEX_PATHLENCONSTRAINT, pathLen, 1)) == RYCERT_OK &&
         (st = setBytes(ctx, CERTEX_KEYUSAGE, keyUsage, 1)) == RYCERT_OK) {
-      st = encode(ctx, ca, der, derLen);
+      st = encodeCert(ctx, ca, der, derLen);
     }
     RyCert_DestroyCertEncodeCtx(ctx);
   }
   return st;
 }
 
-/* The server certificate: every extension the library writes. */
+/* The server certificate: every extension the library writes. Its
+ * validity lies within the CA's, as Ry_VerifyCert requires. */
 static uint32_t buildLeaf(const struct Key *leaf, const struct Key *ca, uint32_t now, uint8_t **der,
                           uint32_t *derLen) {
   static const uint8_t keyUsage[] = {0xA0}; /* digitalSignature (0), keyEncipherment (2) */
@@ -204,24 +230,129 @@ static uint32_t buildLeaf(const struct Key *leaf, const struct Key *ca, uint32_t
         (st = setBytes(ctx, CERTEX_BASICCONSTRAINTS_CRITICAL, yes, 1)) == RYCERT_OK &&
         (st = setBytes(ctx, CERTEX_KEYUSAGE, keyUsage, 1)) == RYCERT_OK &&
         (st = setBytes(ctx, CERTEX_EXTKEY_USAGE, extKeyUsage, sizeof extKeyUsage)) == RYCERT_OK) {
-      st = encode(ctx, ca, der, derLen);
+      st = encodeCert(ctx, ca, der, derLen);
     }
     RyCert_DestroyCertEncodeCtx(ctx);
   }
   return st;
 }
 
+/* ---------------------------------------------------------------- request */
+
+/* The server's request: its subject, its public key, two attributes, and
+ * a signature by its own key (PKCS#10 requests are self-signed). */
+static uint32_t buildRequest(const struct Key *leaf, uint8_t **der, uint32_t *derLen) {
+  static const struct {
+    uint32_t id;
+    const char *value;
+  } kSubject[] = {
+      {CSR_SUBJECT_COUNTRYNAME, "DE"},
+      {CSR_SUBJECT_STATEORPROVINCENAME, "Berlin"},
+      {CSR_SUBJECT_LOCALITYNAME, "Berlin"},
+      {CSR_SUBJECT_ORGANIZATIONNAME, "Rycert Demo"},
+      {CSR_SUBJECT_ORGANIZATIONALUNITNAME, "Web Services"},
+      {CSR_SUBJECT_COMMONNAME, "www.example.test"},
+      {CSR_SUBJECT_EMAIL, "hostmaster@example.test"},
+  };
+  /* Attribute types (OID content octets) and values (one DER element). */
+  static const uint8_t kChallengePassword[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                               0x0D, 0x01, 0x09, 0x07}; /* 1.2.840.113549.1.9.7 */
+  static const uint8_t kUnstructuredName[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                              0x0D, 0x01, 0x09, 0x02}; /* 1.2.840.113549.1.9.2 */
+  static const uint8_t kPassword[] = "\x0C\x0Eopen sesame 42";         /* UTF8String */
+  static const uint8_t kWebShop[] = "\x0C\x08Web shop";                /* UTF8String */
+  const uint8_t keyIndex = (uint8_t)leaf->index;
+  CsrCtx *ctx = NULL;
+  uint32_t st = RyCert_CreateCsrEncodeCtx(&ctx);
+  if (st != RYCERT_OK) {
+    return st;
+  }
+  st = RyCert_SetCsrAttributeInt(ctx, CSR_VERSION, 0);
+  for (size_t i = 0; i < sizeof kSubject / sizeof kSubject[0] && st == RYCERT_OK; ++i) {
+    st = RyCert_SetCsrAttributeChar(ctx, kSubject[i].id, (const uint8_t *)kSubject[i].value,
+                                    (int32_t)strlen(kSubject[i].value));
+  }
+  if (st == RYCERT_OK &&
+      (st = RyCert_SetCsrAttributeChar(ctx, CSR_PUBLICKEY_ALGORITHM, kRsaEncryption,
+                                       RY_OID_RSA_LEN)) == RYCERT_OK &&
+      (st = RyCert_SetCsrAttributeChar(ctx, CSR_SUBJECTPUBLICKEYINFO, leaf->publicKey,
+                                       (int32_t)leaf->publicKeyLen)) == RYCERT_OK &&
+      (st = RyCert_SetCsrAttributeChar(ctx, CSR_OUTER_SIGNATUREALGORITHM, kSha256Rsa,
+                                       RY_OID_RSA_LEN)) == RYCERT_OK &&
+      (st = RyCert_SetCsrAttributePrivate(ctx, kChallengePassword, sizeof kChallengePassword,
+                                          kPassword, sizeof kPassword - 1)) == RYCERT_OK &&
+      (st = RyCert_SetCsrAttributePrivate(ctx, kUnstructuredName, sizeof kUnstructuredName,
+                                          kWebShop, sizeof kWebShop - 1)) == RYCERT_OK &&
+      (st = RyCert_SetCsrSignFunc(ctx, signWithToken, &keyIndex, 1)) == RYCERT_OK &&
+      (st = RyCert_EncodeCsr(ctx, NULL, derLen)) == RYCERT_OK) {
+    *der = malloc(*derLen);
+    st = *der == NULL ? RYCERT_MemoryErr : RyCert_EncodeCsr(ctx, *der, derLen);
+  }
+  RyCert_DestroyCsrEncodeCtx(ctx);
+  return st;
+}
+
+/* ---------------------------------------------------------------- CRL */
+
+/* The CA's CRL (version 2), valid for a week: it revokes one earlier
+ * certificate, whose key was compromised a day ago. The issuer name is
+ * the CA's subject, component by component. */
+static uint32_t buildCrl(const struct Key *ca, uint32_t now, uint8_t **der, uint32_t *derLen) {
+  static const struct {
+    uint32_t id;
+    const char *value;
+  } kIssuer[] = {
+      {CRL_ISSUER_COUNTRYNAME, "DE"},
+      {CRL_ISSUER_ORGANIZATIONNAME, "Rycert Demo"},
+      {CRL_ISSUER_COMMONNAME, "Rycert Demo Root CA"},
+  };
+  static const uint8_t kRevokedSerial[] = {0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
+  static const uint8_t kKeyCompromise[] = {1}; /* CRLReason keyCompromise */
+  const uint8_t keyIndex = (uint8_t)ca->index;
+  CrlCtx *ctx = NULL;
+  uint32_t st = RyCert_CreateCrlEncodeCtx(&ctx);
+  if (st != RYCERT_OK) {
+    return st;
+  }
+  st = RyCert_SetCrlAttributeInt(ctx, CRL_VERSION, 1);
+  for (size_t i = 0; i < sizeof kIssuer / sizeof kIssuer[0] && st == RYCERT_OK; ++i) {
+    st = RyCert_SetCrlAttributeChar(ctx, kIssuer[i].id, (const uint8_t *)kIssuer[i].value,
+                                    (int32_t)strlen(kIssuer[i].value));
+  }
+  /* An entry: its serial number first, then its date and reason. */
+  if (st == RYCERT_OK &&
+      (st = RyCert_SetCrlAttributeChar(ctx, CRL_INNER_SIGNATUREALGORITHM, kSha256Rsa,
+                                       RY_OID_RSA_LEN)) == RYCERT_OK &&
+      (st = RyCert_SetCrlAttributeChar(ctx, CRL_OUTER_SIGNATUREALGORITHM, kSha256Rsa,
+                                       RY_OID_RSA_LEN)) == RYCERT_OK &&
+      (st = RyCert_SetCrlAttributeInt(ctx, CRL_THISUPDATE, now)) == RYCERT_OK &&
+      (st = RyCert_SetCrlAttributeInt(ctx, CRL_NEXTUPDATE, now + 7u * 86400)) == RYCERT_OK &&
+      (st = RyCert_SetCrlAttributeChar(ctx, CRL_CERT_SERIALNUMBER, kRevokedSerial,
+                                       sizeof kRevokedSerial)) == RYCERT_OK &&
+      (st = RyCert_SetCrlAttributeInt(ctx, CRL_CERT_REVOCATIONDATE, now - 86400)) == RYCERT_OK &&
+      (st = RyCert_SetCrlAttributeChar(ctx, CRLEX_CRLREASON, kKeyCompromise,
+                                       sizeof kKeyCompromise)) == RYCERT_OK &&
+      (st = RyCert_SetCrlSignFunc(ctx, signWithToken, &keyIndex, 1)) == RYCERT_OK &&
+      (st = RyCert_EncodeCrl(ctx, NULL, derLen)) == RYCERT_OK) {
+    *der = malloc(*derLen);
+    st = *der == NULL ? RYCERT_MemoryErr : RyCert_EncodeCrl(ctx, *der, derLen);
+  }
+  RyCert_DestroyCrlEncodeCtx(ctx);
+  return st;
+}
+
 /* ---------------------------------------------------------------- files */
 
-static int writePem(const char *path, const uint8_t *der, uint32_t derLen) {
+static int writePem(const char *path, const char *label, const uint8_t *der, uint32_t derLen) {
+  char begin[64], end[64];
   uint32_t b = (derLen + 2) / 3 * 4;
-  size_t cap = 64 + b + 2 * ((b + 63) / 64) + 1;
+  size_t cap = 128 + b + 2 * ((b + 63) / 64) + 1;
   char *pem = malloc(cap);
   uint32_t pemLen = 0;
   FILE *f;
-  int ok = pem != NULL &&
-           DER2PEM_data_format(der, derLen, pem, &pemLen, "-----BEGIN CERTIFICATE-----",
-                               "-----END CERTIFICATE-----") == 0 &&
+  snprintf(begin, sizeof begin, "-----BEGIN %s-----", label);
+  snprintf(end, sizeof end, "-----END %s-----", label);
+  int ok = pem != NULL && DER2PEM_data_format(der, derLen, pem, &pemLen, begin, end) == 0 &&
            (f = fopen(path, "wb")) != NULL;
   if (ok) {
     ok = fwrite(pem, 1, pemLen, f) == pemLen;
@@ -231,7 +362,7 @@ static int writePem(const char *path, const uint8_t *der, uint32_t derLen) {
   return ok;
 }
 
-/* The certificate of a PEM file, as DER in a fresh block. */
+/* The object of a PEM file, as DER in a fresh block. */
 static uint8_t *readPem(const char *path, uint32_t *derLen) {
   FILE *f = fopen(path, "rb");
   char text[8192];
@@ -532,7 +663,7 @@ static void printPrivateExtensions(CertCtx *ctx) {
   }
 }
 
-static int show(const char *path) {
+static int showCert(const char *path) {
   uint32_t derLen = 0, n, t;
   uint8_t *der = readPem(path, &derLen);
   CertCtx *ctx = NULL;
@@ -584,41 +715,259 @@ static int show(const char *path) {
   return 1;
 }
 
+/* The subject of a request as DN text: the request has no text query, so
+ * the Name is taken from the CertificationRequestInfo with the DER codec
+ *   SEQUENCE { version, subject Name, subjectPKInfo, attributes [0] }. */
+static void printRequestSubject(CsrCtx *ctx) {
+  static uint8_t info[8192];
+  uint32_t n = 0;
+  AnyBuf *fields = NULL, text;
+  RyNameNode *first = NULL;
+  memset(&text, 0, sizeof text);
+  if (RyCert_GetCsrAttributeChar(ctx, CSR_TBS_CSR, NULL, &n) == RYCERT_OK && n <= sizeof info &&
+      RyCert_GetCsrAttributeChar(ctx, CSR_TBS_CSR, info, &n) == RYCERT_OK) {
+    AnyBuf rec = record(info, n);
+    if (RyAsn1_ReadSequence(&rec, &fields) == RYCERT_OK && fields != NULL && fields->next != NULL &&
+        Hx_DecodeIssuerSubject(fields->next, &first) == RYCERT_OK &&
+        Hx_GetDN(&text, &first) == RYCERT_OK) {
+      printf("  %-22s %.*s\n", "subject", (int)text.length, (const char *)text.data);
+    }
+  }
+  Hx_ClearAnybuf(&text);
+  Hx_FreeName(first);
+  Hx_FreeAnybuf(fields);
+}
+
+/* One request attribute: its type, and its value as text when it is a
+ * character string (tags 0C UTF8String, 13 PrintableString, 16
+ * IA5String) of short length, else as hex. */
+static void printRequestAttribute(const uint8_t *type, uint32_t typeLen, const uint8_t *value,
+                                  uint32_t valueLen) {
+  static const uint8_t kPkcs9[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09};
+  const char *name = NULL;
+  if (typeLen == 9 && memcmp(type, kPkcs9, 8) == 0) {
+    name = type[8] == 7 ? "challengePassword" : type[8] == 2 ? "unstructuredName" : NULL;
+  }
+  printf("  %-22s ", "attribute");
+  if (name != NULL) {
+    printf("%s", name);
+  } else {
+    printOid(type, typeLen);
+  }
+  const int text = valueLen >= 2 && (value[0] == 0x0C || value[0] == 0x13 || value[0] == 0x16) &&
+                   value[1] < 0x80 && value[1] + 2u == valueLen;
+  if (text) {
+    printf(" \"%.*s\"\n", (int)value[1], (const char *)value + 2);
+  } else {
+    printf(" ");
+    printHex(value, valueLen);
+    printf("\n");
+  }
+}
+
+static int showRequest(const char *path) {
+  uint32_t derLen = 0, n = 0, count = 0, version = 0;
+  uint8_t *der = readPem(path, &derLen);
+  CsrCtx *ctx = NULL;
+  if (der == NULL || RyCert_CreateCsrDecodeCtx(&ctx) != RYCERT_OK) {
+    free(der);
+    fprintf(stderr, "cert_demo: cannot read %s\n", path);
+    return 0;
+  }
+  uint32_t st = RyCert_DecodeCsr(ctx, der, derLen);
+  free(der);
+  if (st != RYCERT_OK) {
+    fprintf(stderr, "cert_demo: RyCert_DecodeCsr(%s) failed: %u\n", path, st);
+    RyCert_DestroyCsrDecodeCtx(ctx);
+    return 0;
+  }
+  printf("%s\n", path);
+  if (RyCert_GetCsrAttributeInt(ctx, CSR_VERSION, &version) == RYCERT_OK) {
+    printf("  %-22s %u (PKCS#10 v1)\n", "version", version);
+  }
+  printRequestSubject(ctx);
+  static uint8_t key[1024];
+  if (RyCert_GetCsrAttributeChar(ctx, CSR_SUBJECTPUBLICKEYINFO, NULL, &n) == RYCERT_OK &&
+      n <= sizeof key && RyCert_GetCsrAttributeChar(ctx, CSR_SUBJECTPUBLICKEYINFO, key, &n) == 0) {
+    printf("  %-22s RSA %d bits\n", "public key", modulusBits(key, n));
+  }
+  /* Index 0 answers the number of attributes; then each by its index. */
+  RyCert_GetCsrAttributePrivate(ctx, &count, NULL, NULL, NULL, NULL);
+  for (uint32_t i = 1; i <= count; ++i) {
+    uint8_t type[128], value[1024];
+    uint32_t index = i, typeLen = 0, valueLen = 0;
+    if (RyCert_GetCsrAttributePrivate(ctx, &index, NULL, &typeLen, NULL, &valueLen) == RYCERT_OK &&
+        typeLen <= sizeof type && valueLen <= sizeof value &&
+        RyCert_GetCsrAttributePrivate(ctx, &index, type, &typeLen, value, &valueLen) == RYCERT_OK) {
+      printRequestAttribute(type, typeLen, value, valueLen);
+    }
+  }
+  RyCert_DestroyCsrDecodeCtx(ctx);
+  return 1;
+}
+
+static const char *reasonName(uint8_t code) {
+  static const char *const kReasons[] = {
+      "unspecified",   "keyCompromise",        "cACompromise",    "affiliationChanged",
+      "superseded",    "cessationOfOperation", "certificateHold", "(7)",
+      "removeFromCRL", "privilegeWithdrawn",   "aACompromise"};
+  return code < sizeof kReasons / sizeof kReasons[0] ? kReasons[code] : "(unknown)";
+}
+
+static int showCrl(const char *path) {
+  uint32_t derLen = 0, t, version = 0;
+  uint8_t *der = readPem(path, &derLen);
+  CrlCtx *ctx = NULL;
+  if (der == NULL || RyCert_CreateCrlDecodeCtx(&ctx) != RYCERT_OK) {
+    free(der);
+    fprintf(stderr, "cert_demo: cannot read %s\n", path);
+    return 0;
+  }
+  uint32_t st = RyCert_DecodeCrl(ctx, der, derLen);
+  free(der);
+  if (st != RYCERT_OK) {
+    fprintf(stderr, "cert_demo: RyCert_DecodeCrl(%s) failed: %u\n", path, st);
+    RyCert_DestroyCrlDecodeCtx(ctx);
+    return 0;
+  }
+  printf("%s\n", path);
+  /* A v1 CRL has no version field: the query then leaves the value as it
+   * was, so preset it. */
+  if (RyCert_GetCrlAttributeInt(ctx, CRL_VERSION, &version) == RYCERT_OK) {
+    printf("  %-22s v%u\n", "version", version + 1);
+  }
+  uint8_t text[1024];
+  uint32_t n = 0;
+  if (RyCert_GetCrlAttributeChar(ctx, CRL_ISSUER_DN, NULL, &n) == RYCERT_OK && n <= sizeof text &&
+      RyCert_GetCrlAttributeChar(ctx, CRL_ISSUER_DN, text, &n) == RYCERT_OK) {
+    printf("  %-22s %.*s\n", "issuer", (int)n, (const char *)text);
+  }
+  if (RyCert_GetCrlAttributeInt(ctx, CRL_THISUPDATE, &t) == RYCERT_OK) {
+    printTime("thisUpdate", t);
+  }
+  t = 0;
+  if (RyCert_GetCrlAttributeInt(ctx, CRL_NEXTUPDATE, &t) == RYCERT_OK && t != 0) {
+    printTime("nextUpdate", t);
+  }
+  /* The revoked entries, through the cursor: the entry queries read the
+   * entry under it, CRL_CERT_NEXT moves it on, and past the last one the
+   * serial number has length 0. */
+  for (;;) {
+    uint8_t serial[64], reason[4];
+    uint32_t serialLen = 0, reasonLen = 0, date = 0;
+    if (RyCert_GetCrlAttributeChar(ctx, CRL_CERT_SERIALNUMBER, NULL, &serialLen) != RYCERT_OK ||
+        serialLen == 0 || serialLen > sizeof serial ||
+        RyCert_GetCrlAttributeChar(ctx, CRL_CERT_SERIALNUMBER, serial, &serialLen) != RYCERT_OK) {
+      break;
+    }
+    printf("  %-22s ", "revoked serial");
+    printHex(serial, serialLen);
+    printf("\n");
+    if (RyCert_GetCrlAttributeInt(ctx, CRL_CERT_REVOCATIONDATE, &date) == RYCERT_OK) {
+      printTime("  revocationDate", date);
+    }
+    /* An entry without a reason leaves the length at 0. */
+    if (RyCert_GetCrlAttributeChar(ctx, CRLEX_CRLREASON, NULL, &reasonLen) == RYCERT_OK &&
+        reasonLen == 1 &&
+        RyCert_GetCrlAttributeChar(ctx, CRLEX_CRLREASON, reason, &reasonLen) == RYCERT_OK) {
+      printf("  %-22s %s (%u)\n", "  reason", reasonName(reason[0]), reason[0]);
+    }
+    RyCert_GetCrlAttributeChar(ctx, CRL_CERT_NEXT, NULL, &serialLen);
+  }
+  RyCert_DestroyCrlDecodeCtx(ctx);
+  return 1;
+}
+
+/* ---------------------------------------------------------------- checks */
+
+/* Prints one verification result; 1 when it passed. */
+static int report(const char *what, uint32_t st) {
+  if (st == 0) {
+    printf("  %-44s ok\n", what);
+  } else {
+    printf("  %-44s FAILED, status %u (0x%X)\n", what, st, st);
+  }
+  return st == 0;
+}
+
 /* ---------------------------------------------------------------- main */
+
+struct Output {
+  const char *file;  /* name in the output directory */
+  const char *label; /* PEM label */
+  uint8_t *der;
+  uint32_t derLen;
+  char path[4096];
+};
 
 int main(int argc, char **argv) {
   const char *dir = argc > 1 ? argv[1] : "cert-demo";
-  char caPath[4096], leafPath[4096];
-  struct Key ca = {0}, leaf = {0};
-  uint8_t *caDer = NULL, *leafDer = NULL;
-  uint32_t caLen = 0, leafLen = 0, st;
-  uint32_t now = (uint32_t)time(NULL);
+  struct Output ca = {"ca.pem", "CERTIFICATE", NULL, 0, ""};
+  struct Output leaf = {"leaf.pem", "CERTIFICATE", NULL, 0, ""};
+  struct Output req = {"leaf-req.pem", "CERTIFICATE REQUEST", NULL, 0, ""};
+  struct Output crl = {"ca.crl.pem", "X509 CRL", NULL, 0, ""};
+  struct Output *outputs[] = {&ca, &leaf, &req, &crl};
+  struct Key caKey, leafKey;
+  uint32_t now = (uint32_t)time(NULL), st;
   int ok = 0;
 
   if (mkdir(dir, 0755) != 0 && errno != EEXIST) {
     fprintf(stderr, "cert_demo: cannot create %s\n", dir);
     return 1;
   }
-  snprintf(caPath, sizeof caPath, "%s/ca.pem", dir);
-  snprintf(leafPath, sizeof leafPath, "%s/leaf.pem", dir);
-  if (!makeKey(&ca) || !makeKey(&leaf)) {
-    fprintf(stderr, "cert_demo: key generation failed\n");
-  } else if ((st = buildCa(&ca, now, &caDer, &caLen)) != RYCERT_OK) {
-    fprintf(stderr, "cert_demo: building the CA certificate failed: %u\n", st);
-  } else if ((st = buildLeaf(&leaf, &ca, now, &leafDer, &leafLen)) != RYCERT_OK) {
-    fprintf(stderr, "cert_demo: building the server certificate failed: %u\n", st);
-  } else if (!writePem(caPath, caDer, caLen) || !writePem(leafPath, leafDer, leafLen)) {
-    fprintf(stderr, "cert_demo: cannot write the PEM files in %s\n", dir);
-  } else {
-    printf("cert_demo: wrote %s (%u bytes DER) and %s (%u bytes DER) in %s\n\n", "ca.pem", caLen,
-           "leaf.pem", leafLen, dir);
-    ok = show(caPath);
-    printf("\n");
-    ok = show(leafPath) && ok;
+  if ((st = Ry_Initialize()) != 0) {
+    fprintf(stderr, "cert_demo: Ry_Initialize failed: 0x%X\n", st);
+    return 1;
   }
-  free(caDer);
-  free(leafDer);
-  freeKey(&ca);
-  freeKey(&leaf);
+  if ((st = makeKey(&caKey, CA_KEY)) != 0 || (st = makeKey(&leafKey, LEAF_KEY)) != 0) {
+    fprintf(stderr, "cert_demo: making a token key failed: 0x%X\n", st);
+  } else if ((st = buildCa(&caKey, now, &ca.der, &ca.derLen)) != RYCERT_OK) {
+    fprintf(stderr, "cert_demo: building the CA certificate failed: %u\n", st);
+  } else if ((st = buildLeaf(&leafKey, &caKey, now, &leaf.der, &leaf.derLen)) != RYCERT_OK) {
+    fprintf(stderr, "cert_demo: building the server certificate failed: %u\n", st);
+  } else if ((st = buildRequest(&leafKey, &req.der, &req.derLen)) != RYCERT_OK) {
+    fprintf(stderr, "cert_demo: building the request failed: %u\n", st);
+  } else if ((st = buildCrl(&caKey, now, &crl.der, &crl.derLen)) != RYCERT_OK) {
+    fprintf(stderr, "cert_demo: building the CRL failed: %u\n", st);
+  } else {
+    ok = 1;
+    printf("cert_demo: token keys %d (CA) and %d (server), RSA 2048; wrote in %s:\n", CA_KEY,
+           LEAF_KEY, dir);
+    for (size_t i = 0; i < 4 && ok; ++i) {
+      struct Output *o = outputs[i];
+      snprintf(o->path, sizeof o->path, "%s/%s", dir, o->file);
+      ok = writePem(o->path, o->label, o->der, o->derLen);
+      printf("  %-14s %-20s %u bytes DER\n", o->file, o->label, o->derLen);
+      if (!ok) {
+        fprintf(stderr, "cert_demo: cannot write %s\n", o->path);
+      }
+    }
+  }
+  if (ok) {
+    printf("\n");
+    ok = showCert(ca.path);
+    printf("\n");
+    ok = showCert(leaf.path) && ok;
+    printf("\n");
+    ok = showRequest(req.path) && ok;
+    printf("\n");
+    ok = showCrl(crl.path) && ok;
+
+    printf("\nsignatures, checked through the token:\n");
+    ok = report("Ry_VerifyCert(ca.pem, leaf.pem)",
+                Ry_VerifyCert(ca.der, ca.derLen, leaf.der, leaf.derLen)) &&
+         ok;
+    ok = report("Ry_VerifyCert(ca.pem, ca.pem)",
+                Ry_VerifyCert(ca.der, ca.derLen, ca.der, ca.derLen)) &&
+         ok;
+    ok = report("Ry_VerifyCsr(leaf-req.pem)", Ry_VerifyCsr(req.der, req.derLen)) && ok;
+    ok = report("Ry_VerifyCrl(ca.pem, ca.crl.pem)",
+                Ry_VerifyCrl(ca.der, ca.derLen, crl.der, crl.derLen)) &&
+         ok;
+  }
+  for (size_t i = 0; i < 4; ++i) {
+    free(outputs[i]->der);
+  }
+  Ry_Finalize();
   return ok ? 0 : 1;
 }
