@@ -77,7 +77,9 @@ inline bool allDigits(const uint8_t *p, size_t n) {
   return allDigits8(a) && allDigits8(b);
 }
 
-inline unsigned pairAt(const uint8_t *p) { return unsigned(p[0] - '0') * 10 + unsigned(p[1] - '0'); }
+inline unsigned pairAt(const uint8_t *p) {
+  return unsigned(p[0] - '0') * 10 + unsigned(p[1] - '0');
+}
 
 inline bool digitPair(const uint8_t *p, unsigned &v) {
   if (p[0] < '0' || p[0] > '9' || p[1] < '0' || p[1] > '9') {

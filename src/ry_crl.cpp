@@ -400,8 +400,8 @@ Status decodeRevoked(const Tlv &revoked, RevokedWalk &out) {
         // Not reached: the count pass reads headers as parseEntry does.
         return logged(Status::InvalidLength, "lTotalLength != 0", "RyAsn1_ReadSequence");
       }
-      walk.slots[i] = {uint32_t(e.serial.data() - base), uint32_t(e.serial.size()),
-                       e.date.value, reasonAt == nullptr ? 0 : uint32_t(reasonAt - base) + 1};
+      walk.slots[i] = {uint32_t(e.serial.data() - base), uint32_t(e.serial.size()), e.date.value,
+                       reasonAt == nullptr ? 0 : uint32_t(reasonAt - base) + 1};
     }
     p += size;
   }
@@ -664,16 +664,51 @@ Status decodeRevokedAlone(CrlCtx &ctx, const AnyBuf *rec) {
 
 // ------------------------------------------------------------- queries
 
-// `logOn`: whether log lines go anywhere, asked once per query (the entry
-// walk makes several queries per entry, and a line not written need not
-// be looked up).
-Status answer(const AttrRow &row, ByteSpan value, uint8_t *buffer, uint32_t *length,
-              bool logOn) {
-  if (logOn) {
+// The entry walk makes several queries per entry: a line that goes nowhere
+// is not looked up.
+Status answer(const AttrRow &row, ByteSpan value, uint8_t *buffer, uint32_t *length) {
+  if (MOSK_DebugEnabled() != 0) {
     RY_LOG_GET(row, buffer == nullptr);
   }
   answerBytes(value, buffer, length);
   return Status::Ok;
+}
+
+// The queries of the fixed fields and of the issuer: kept out of line, so
+// that the cursor's queries, made per entry, stay small.
+[[gnu::noinline]] Status getFieldChar(CrlCtx &ctx, const AttrRow &row, uint8_t *buffer,
+                                      uint32_t *length) {
+  switch (row.kind) {
+    case AttrKind::Name: {
+      // Absent: nothing written, nothing logged (the caller preset the length).
+      const NameComponent *c = rowComponent(row);
+      const ByteSpan value = c != nullptr ? firstComponent(ctx.t.issuer, c->code) : ByteSpan{};
+      return value.empty() ? Status::Ok : answer(row, value, buffer, length);
+    }
+    case AttrKind::DnText:
+      if (ctx.issuerDnText.length == 0) {
+        if (renderDn(ctx.t.issuer, ctx.issuerDnText) != Status::Ok) {
+          // Benign: no text this time (length untouched); the next query tries again.
+          RY_LOG("======>", "Get Hx_GetDN Len");
+          return Status::Ok;
+        }
+      }
+      return answer(row, bytesOf(ctx.issuerDnText), buffer, length);
+    default:
+      break;
+  }
+  switch (row.slot) {
+    case kCrlTbs:
+      return answer(row, ctx.t.tbs.view(), buffer, length);
+    case kCrlOuterAlg:
+      return answer(row, ctx.outerAlg.view(), buffer, length);
+    case kCrlSignature:
+      return answer(row, ctx.signature.view(), buffer, length);
+    case kCrlInnerAlg:
+      return answer(row, ctx.t.innerAlg.view(), buffer, length);
+    default:
+      return RY_FAILED(Status::AttributeNotSupport, "Get RYCERT_AttributeNotSupportErr");
+  }
 }
 
 Status getChar(CrlCtx &ctx, uint32_t id, uint8_t *buffer, uint32_t *length) {
@@ -686,66 +721,35 @@ Status getChar(CrlCtx &ctx, uint32_t id, uint8_t *buffer, uint32_t *length) {
     RY_REQUIRE(length);
   }
   RevokedWalk &walk = ctx.t.revoked;
-  const bool logOn = MOSK_DebugEnabled() != 0;
-  switch (row->kind) {
-    case AttrKind::Name: {
-      // Absent: nothing written, nothing logged (the caller preset the length).
-      const NameComponent *c = rowComponent(*row);
-      const ByteSpan value = c != nullptr ? firstComponent(ctx.t.issuer, c->code) : ByteSpan{};
-      return value.empty() ? Status::Ok : answer(*row, value, buffer, length, logOn);
-    }
-    case AttrKind::DnText:
-      if (ctx.issuerDnText.length == 0) {
-        if (renderDn(ctx.t.issuer, ctx.issuerDnText) != Status::Ok) {
-          // Benign: no text this time (length untouched); the next query tries again.
-          RY_LOG("======>", "Get Hx_GetDN Len");
-          return Status::Ok;
-        }
-      }
-      return answer(*row, bytesOf(ctx.issuerDnText), buffer, length, logOn);
-    default:
-      break;
-  }
   switch (row->slot) {
-    case kCrlTbs:
-      return answer(*row, ctx.t.tbs.view(), buffer, length, logOn);
-    case kCrlOuterAlg:
-      return answer(*row, ctx.outerAlg.view(), buffer, length, logOn);
-    case kCrlSignature:
-      return answer(*row, ctx.signature.view(), buffer, length, logOn);
-    case kCrlInnerAlg:
-      return answer(*row, ctx.t.innerAlg.view(), buffer, length, logOn);
     case kCrlSerial:
       if (!walk.onEntry()) {
         // Past the last entry (or none): length 0 is the end of the list.
-        if (logOn) {
-          RY_LOG("======>", "Get CRL_CERT_SERIALNUMBER");
-        }
+        RY_LOG("======>", "Get CRL_CERT_SERIALNUMBER");
         *length = 0;
         return Status::Ok;
       }
-      return answer(*row, walk.serial(), buffer, length, logOn);
+      return answer(*row, walk.serial(), buffer, length);
     case kCrlNext:
       if (walk.onEntry()) {
         ++walk.at;
       }
-      if (logOn) {
-        RY_LOG("======>", "Get CRL_CERT_NEXT");
-      }
+      RY_LOG("======>", "Get CRL_CERT_NEXT");
       return Status::Ok;
     case kCrlReason:
       if (walk.onEntry()) {
         const ByteSpan reason = walk.reason();
         if (!reason.empty()) {
-          return answer(*row, reason, buffer, length, logOn);
+          return answer(*row, reason, buffer, length);
         }
       }
       return Status::Ok;
     default:
-      return RY_FAILED(Status::AttributeNotSupport, "Get RYCERT_AttributeNotSupportErr");
+      return getFieldChar(ctx, *row, buffer, length);
   }
 }
 
+// Its three lines ask once whether the log is on.
 Status getInt(CrlCtx &ctx, uint32_t id, uint32_t *value) {
   const bool logOn = MOSK_DebugEnabled() != 0;
   if (logOn) {

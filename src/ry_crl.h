@@ -45,10 +45,10 @@ namespace rycert2 {
 // so that walking parses nothing: 16 bytes whatever the entry's size.
 // Offsets count from the start of the revokedCertificates content.
 struct RevokedSlot {
-  uint32_t serialAt;   // the serial's magnitude
+  uint32_t serialAt;  // the serial's magnitude
   uint32_t serialLen;
-  uint32_t date;       // revocationDate as integer time
-  uint32_t reasonAt;   // 1 + offset of the reasonCode ENUMERATED element; 0: no reason
+  uint32_t date;      // revocationDate as integer time
+  uint32_t reasonAt;  // 1 + offset of the reasonCode ENUMERATED element; 0: no reason
 };
 static_assert(sizeof(RevokedSlot) == 16);
 
@@ -67,17 +67,15 @@ struct RevokedWalk {
   }
   bool onEntry() const { return at < count; }
   // The entry under the cursor (onEntry() only).
-  ByteSpan serial() const {
-    return entries.subspan(slots[at].serialAt, slots[at].serialLen);
-  }
+  ByteSpan serial() const { return entries.subspan(slots[at].serialAt, slots[at].serialLen); }
   uint32_t date() const { return slots[at].date; }
   // The reasonCode's content octets; empty when the entry has none.
   ByteSpan reason() const;
 
-  ByteSpan entries;               // content octets of revokedCertificates
+  ByteSpan entries;              // content octets of revokedCertificates
   RevokedSlot *slots = nullptr;  // one per entry, in CRL order
   size_t count = 0;
-  size_t at = 0;                  // the cursor; `count` once past the last entry
+  size_t at = 0;  // the cursor; `count` once past the last entry
 };
 
 // An entry the builder holds: offsets into the builder's byte store.
