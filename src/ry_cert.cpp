@@ -1,8 +1,8 @@
 // Certificate contexts: creation and release (Parts 4.1, 4.4), attribute
 // setters (Part 4.4) and queries (Part 4.3), all driven by kCertAttrs.
-#include <new>
-
 #include "ry_cert.h"
+
+#include <new>
 
 CertCtx::CertCtx() = default;
 
@@ -63,13 +63,19 @@ Status notSupported(const char *prefix) {
 uint8_t *presenceOf(CertCtx &ctx, CertSlot slot) {
   CertExtensions &x = ctx.extensions;
   switch (slot) {
-    case kSlotAki: return &x.akiPresent;
-    case kSlotSki: return &x.skiPresent;
-    case kSlotKeyUsage: return &x.keyUsagePresent;
+    case kSlotAki:
+      return &x.akiPresent;
+    case kSlotSki:
+      return &x.skiPresent;
+    case kSlotKeyUsage:
+      return &x.keyUsagePresent;
     case kSlotBcCritical:
-    case kSlotBcAuthority: return &x.basicConstraintsPresent;
-    case kSlotEku: return &x.extKeyUsagePresent;
-    default: return nullptr;
+    case kSlotBcAuthority:
+      return &x.basicConstraintsPresent;
+    case kSlotEku:
+      return &x.extKeyUsagePresent;
+    default:
+      return nullptr;
   }
 }
 
@@ -78,29 +84,47 @@ uint8_t *presenceOf(CertCtx &ctx, CertSlot slot) {
 ByteField *fieldOf(CertCtx &ctx, CertSlot slot) {
   CertExtensions &x = ctx.extensions;
   switch (slot) {
-    case kSlotTbs: return &ctx.tbsDer;
-    case kSlotOuterAlg: return &ctx.outerAlgorithm;
-    case kSlotSignature: return &ctx.signature;
-    case kSlotSerial: return &ctx.serialNumber;
-    case kSlotInnerAlg: return &ctx.innerAlgorithm;
-    case kSlotPubKeyAlg: return &ctx.publicKeyAlgorithm;
-    case kSlotPubKey: return &ctx.publicKey;
-    case kSlotAki: return &x.akiKeyId;
-    case kSlotSki: return &x.skiValue;
-    case kSlotKeyUsage: return &x.keyUsageBits;
-    case kSlotPathLen: return &x.pathLen;
-    case kSlotEku: return &x.extKeyUsage;
-    default: return nullptr;
+    case kSlotTbs:
+      return &ctx.tbsDer;
+    case kSlotOuterAlg:
+      return &ctx.outerAlgorithm;
+    case kSlotSignature:
+      return &ctx.signature;
+    case kSlotSerial:
+      return &ctx.serialNumber;
+    case kSlotInnerAlg:
+      return &ctx.innerAlgorithm;
+    case kSlotPubKeyAlg:
+      return &ctx.publicKeyAlgorithm;
+    case kSlotPubKey:
+      return &ctx.publicKey;
+    case kSlotAki:
+      return &x.akiKeyId;
+    case kSlotSki:
+      return &x.skiValue;
+    case kSlotKeyUsage:
+      return &x.keyUsageBits;
+    case kSlotPathLen:
+      return &x.pathLen;
+    case kSlotEku:
+      return &x.extKeyUsage;
+    default:
+      return nullptr;
   }
 }
 
 NameField *nameOf(CertCtx &ctx, CertSlot slot) {
   switch (slot) {
-    case kSlotIssuer: return &ctx.issuer;
-    case kSlotSubject: return &ctx.subject;
-    case kSlotSubjectAlt: return &ctx.extensions.subjectAltDirName;
-    case kSlotIssuerAlt: return &ctx.extensions.issuerAltDirName;
-    default: return nullptr;
+    case kSlotIssuer:
+      return &ctx.issuer;
+    case kSlotSubject:
+      return &ctx.subject;
+    case kSlotSubjectAlt:
+      return &ctx.extensions.subjectAltDirName;
+    case kSlotIssuerAlt:
+      return &ctx.extensions.issuerAltDirName;
+    default:
+      return nullptr;
   }
 }
 
@@ -110,13 +134,31 @@ NameField *nameOf(CertCtx &ctx, CertSlot slot) {
 void markBytesSet(CertCtx &ctx, CertSlot slot) {
   CertExtensions &x = ctx.extensions;
   switch (slot) {
-    case kSlotPubKeyAlg: ctx.publicKeyAlgorithmIsElement = false; break;
-    case kSlotAki: x.akiCritical = 0; x.akiPresent = 1; x.akiKeyIdPresent = 1; break;
-    case kSlotSki: x.skiCritical = 0; x.skiPresent = 1; break;
-    case kSlotKeyUsage: x.keyUsageCritical = 1; x.keyUsagePresent = 1; break;
-    case kSlotPathLen: x.pathLenPresent = 1; x.basicConstraintsPresent = 1; break;
-    case kSlotEku: x.extKeyUsagePresent = 1; break;
-    default: break;
+    case kSlotPubKeyAlg:
+      ctx.publicKeyAlgorithmIsElement = false;
+      break;
+    case kSlotAki:
+      x.akiCritical = 0;
+      x.akiPresent = 1;
+      x.akiKeyIdPresent = 1;
+      break;
+    case kSlotSki:
+      x.skiCritical = 0;
+      x.skiPresent = 1;
+      break;
+    case kSlotKeyUsage:
+      x.keyUsageCritical = 1;
+      x.keyUsagePresent = 1;
+      break;
+    case kSlotPathLen:
+      x.pathLenPresent = 1;
+      x.basicConstraintsPresent = 1;
+      break;
+    case kSlotEku:
+      x.extKeyUsagePresent = 1;
+      break;
+    default:
+      break;
   }
 }
 
@@ -304,10 +346,11 @@ Status getChar(CertCtx &ctx, int32_t id, uint8_t *buffer, uint32_t *outLen) {
     case kSlotKeyUsageCritical:
     case kSlotBcCritical:
     case kSlotBcAuthority: {
-      const bool present = slot == kSlotKeyUsageCritical ? x.keyUsagePresent : x.basicConstraintsPresent;
+      const bool present =
+          slot == kSlotKeyUsageCritical ? x.keyUsagePresent : x.basicConstraintsPresent;
       flagByte = slot == kSlotKeyUsageCritical ? x.keyUsageCritical
-                 : slot == kSlotBcCritical    ? x.basicConstraintsCritical
-                                              : x.cA;
+                 : slot == kSlotBcCritical     ? x.basicConstraintsCritical
+                                               : x.cA;
       value = present ? ByteSpan{&flagByte, 1} : ByteSpan{};
       break;
     }
@@ -316,10 +359,9 @@ Status getChar(CertCtx &ctx, int32_t id, uint8_t *buffer, uint32_t *outLen) {
       // buffer moves on, a length query does not; it stops for good at a
       // point without a distributionPoint name.
       CertExtensions &mx = ctx.extensions;
-      const bool answers = mx.crlDistPointsPresent && mx.distCursorSet &&
-                           mx.distCursor < mx.distPoints.size() &&
-                           mx.distPoints[mx.distCursor].present &&
-                           mx.distPoints[mx.distCursor].hasName;
+      const bool answers =
+          mx.crlDistPointsPresent && mx.distCursorSet && mx.distCursor < mx.distPoints.size() &&
+          mx.distPoints[mx.distCursor].present && mx.distPoints[mx.distCursor].hasName;
       if (answers) {
         value = mx.distPoints[mx.distCursor].fullName.view();
         if (buffer != nullptr) {
@@ -343,9 +385,15 @@ Status getInt(CertCtx &ctx, int32_t id, uint32_t *value) {
     return notSupported("Get RYCERT_AttributeNotSupportErr");
   }
   switch (CertSlot(row->slot)) {
-    case kSlotVersion: *value = ctx.versionSet ? ctx.version : 0; break;
-    case kSlotValidFrom: *value = ctx.notBefore.time; break;
-    default: *value = ctx.notAfter.time; break;  // kSlotValidTo
+    case kSlotVersion:
+      *value = ctx.versionSet ? ctx.version : 0;
+      break;
+    case kSlotValidFrom:
+      *value = ctx.notBefore.time;
+      break;
+    default:
+      *value = ctx.notAfter.time;
+      break;  // kSlotValidTo
   }
   RY_LOG_TEXT(certGetLine(*row, false));
   return Status::Ok;
@@ -430,9 +478,9 @@ RYCERT_API uint32_t RyCert_SetCertAttributeChar(CertCtx *ctx, uint32_t id, const
   });
 }
 
-RYCERT_API uint32_t RyCert_SetCertAttributePrivate(CertCtx *ctx, const uint8_t *oid,
-                                                   int32_t oidLen, uint8_t critical,
-                                                   const uint8_t *value, int32_t valueLen) {
+RYCERT_API uint32_t RyCert_SetCertAttributePrivate(CertCtx *ctx, const uint8_t *oid, int32_t oidLen,
+                                                   uint8_t critical, const uint8_t *value,
+                                                   int32_t valueLen) {
   return RY_C_BOUNDARY({
     RY_REQUIRE(ctx);
     if (oidLen < 1 || valueLen < 1) {

@@ -26,11 +26,11 @@ struct PolicyQualifier {
 
 // A CRL distribution point (Part 4.4 DistPoint).
 struct DistPoint {
-  ByteField fullName;     // setter: URI characters; decoded: the first GeneralName element
+  ByteField fullName;  // setter: URI characters; decoded: the first GeneralName element
   uint8_t present = 0;
-  uint8_t hasName = 0;       // a distributionPoint name is present
-  uint8_t hasFullName = 0;   // the name is a fullName
-  uint8_t nameIsElement = 0; // fullName holds a whole GeneralName (decoded)
+  uint8_t hasName = 0;        // a distributionPoint name is present
+  uint8_t hasFullName = 0;    // the name is a fullName
+  uint8_t nameIsElement = 0;  // fullName holds a whole GeneralName (decoded)
 };
 
 // A private extension (Part 4.4 PrivateExtension). Setters store OID and
@@ -102,15 +102,15 @@ struct CertCtx {
   AnyBuf subjectDnText{};
   rycert2::Signer signer;
   uint32_t version = 0;
-  rycert2::ByteField serialNumber;      // INTEGER content octets
-  rycert2::ByteField innerAlgorithm;    // OID content octets
+  rycert2::ByteField serialNumber;    // INTEGER content octets
+  rycert2::ByteField innerAlgorithm;  // OID content octets
   rycert2::NameField issuer;
   rycert2::CertTime notBefore;
   rycert2::CertTime notAfter;
   rycert2::NameField subject;
   rycert2::ByteField publicKeyAlgorithm;  // decoded: whole OID element; set: content octets
   bool publicKeyAlgorithmIsElement = false;
-  rycert2::ByteField publicKey;           // subjectPublicKey BIT STRING content
+  rycert2::ByteField publicKey;  // subjectPublicKey BIT STRING content
   rycert2::CertExtensions extensions;
 };
 

@@ -49,8 +49,8 @@ Status skipRest(DerReader &r, const char *as) {
 // The element a span must hold exactly (as a record handed to a reader):
 // 102 when it holds more or less.
 Status openExactly(ByteSpan bytes, Tlv &t, const char *as) {
-  const AnyBuf view{const_cast<uint8_t *>(bytes.data()), uint32_t(bytes.size()), 0, 2, 0,
-                    nullptr, nullptr};
+  const AnyBuf view{
+      const_cast<uint8_t *>(bytes.data()), uint32_t(bytes.size()), 0, 2, 0, nullptr, nullptr};
   const char *fn = nullptr;
   if (Status st = openRecord(&view, t, fn); st != Status::Ok) {
     RY_FAILED(st, fn);
@@ -186,10 +186,14 @@ struct Purpose {
   uint8_t flag;
 };
 const Purpose kPurposes[] = {
-    {oid::kServerAuth, 0, RY_EKU1_SERVERAUTH},        {oid::kClientAuth, 0, RY_EKU1_CLIENTAUTH},
-    {oid::kCodeSigning, 1, RY_EKU2_CODESIGNING},      {oid::kEmailProtection, 1, RY_EKU2_EMAILPROTECTION},
-    {oid::kIpsecEndSystem, 1, RY_EKU2_IPSECENDSYSTEM}, {oid::kIpsecTunnel, 1, RY_EKU2_IPSECTUNNEL},
-    {oid::kIpsecUser, 1, RY_EKU2_IPSECUSER},          {oid::kTimeStamping, 1, RY_EKU2_TIMESTAMPING},
+    {oid::kServerAuth, 0, RY_EKU1_SERVERAUTH},
+    {oid::kClientAuth, 0, RY_EKU1_CLIENTAUTH},
+    {oid::kCodeSigning, 1, RY_EKU2_CODESIGNING},
+    {oid::kEmailProtection, 1, RY_EKU2_EMAILPROTECTION},
+    {oid::kIpsecEndSystem, 1, RY_EKU2_IPSECENDSYSTEM},
+    {oid::kIpsecTunnel, 1, RY_EKU2_IPSECTUNNEL},
+    {oid::kIpsecUser, 1, RY_EKU2_IPSECUSER},
+    {oid::kTimeStamping, 1, RY_EKU2_TIMESTAMPING},
 };
 
 // The parts every Extension has:
@@ -877,8 +881,7 @@ RYCERT_API uint32_t Hx_Cert_DecodeExtensions(const AnyBuf *extensions, CertCtx *
   });
 }
 
-RYCERT_API uint32_t Hx_Cert_DecodeExtension_BasicConstraint(const AnyBuf *extension,
-                                                            CertCtx *ctx) {
+RYCERT_API uint32_t Hx_Cert_DecodeExtension_BasicConstraint(const AnyBuf *extension, CertCtx *ctx) {
   return decodeOneExtension(extension, ctx, CertExt::BasicConstraints);
 }
 RYCERT_API uint32_t Hx_Cert_DecodeExtension_AuthorityKeyIdentifyer(const AnyBuf *extension,

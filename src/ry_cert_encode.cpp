@@ -23,10 +23,14 @@ struct Purpose {
   uint8_t flag;
 };
 const Purpose kPurposes[] = {
-    {oid::kServerAuth, 0, RY_EKU1_SERVERAUTH},        {oid::kClientAuth, 0, RY_EKU1_CLIENTAUTH},
-    {oid::kCodeSigning, 1, RY_EKU2_CODESIGNING},      {oid::kEmailProtection, 1, RY_EKU2_EMAILPROTECTION},
-    {oid::kIpsecEndSystem, 1, RY_EKU2_IPSECENDSYSTEM}, {oid::kIpsecTunnel, 1, RY_EKU2_IPSECTUNNEL},
-    {oid::kIpsecUser, 1, RY_EKU2_IPSECUSER},          {oid::kTimeStamping, 1, RY_EKU2_TIMESTAMPING},
+    {oid::kServerAuth, 0, RY_EKU1_SERVERAUTH},
+    {oid::kClientAuth, 0, RY_EKU1_CLIENTAUTH},
+    {oid::kCodeSigning, 1, RY_EKU2_CODESIGNING},
+    {oid::kEmailProtection, 1, RY_EKU2_EMAILPROTECTION},
+    {oid::kIpsecEndSystem, 1, RY_EKU2_IPSECENDSYSTEM},
+    {oid::kIpsecTunnel, 1, RY_EKU2_IPSECTUNNEL},
+    {oid::kIpsecUser, 1, RY_EKU2_IPSECUSER},
+    {oid::kTimeStamping, 1, RY_EKU2_TIMESTAMPING},
 };
 
 // The caller's purpose bytes right-aligned in the 4-byte field; a value
@@ -204,10 +208,10 @@ bool anyExtension(const CertExtensions &x) {
 // rarely: field sizes plus a few header octets per element.
 size_t estimateSize(const CertCtx &ctx) {
   size_t n = 512;
-  for (const ByteField *f : {&ctx.serialNumber, &ctx.innerAlgorithm, &ctx.outerAlgorithm,
-                             &ctx.publicKeyAlgorithm, &ctx.publicKey, &ctx.extensions.akiKeyId,
-                             &ctx.extensions.skiValue, &ctx.extensions.keyUsageBits,
-                             &ctx.extensions.policyOid, &ctx.extensions.pathLen}) {
+  for (const ByteField *f :
+       {&ctx.serialNumber, &ctx.innerAlgorithm, &ctx.outerAlgorithm, &ctx.publicKeyAlgorithm,
+        &ctx.publicKey, &ctx.extensions.akiKeyId, &ctx.extensions.skiValue,
+        &ctx.extensions.keyUsageBits, &ctx.extensions.policyOid, &ctx.extensions.pathLen}) {
     n += f->length + 8;
   }
   for (const NameField *name : {&ctx.issuer, &ctx.subject, &ctx.extensions.subjectAltDirName,
@@ -266,15 +270,15 @@ Status writeExtensions(DerWriter &w, const CertCtx &ctx) {
     }
   }
   if (x.issuerAltNamePresent) {
-    if (Status st = writeAltName(w, oid::kIssuerAltName, x.issuerAltNameCritical,
-                                 x.issuerAltDirName);
+    if (Status st =
+            writeAltName(w, oid::kIssuerAltName, x.issuerAltNameCritical, x.issuerAltDirName);
         st != Status::Ok) {
       return st;
     }
   }
   if (x.subjectAltNamePresent) {
-    if (Status st = writeAltName(w, oid::kSubjectAltName, x.subjectAltNameCritical,
-                                 x.subjectAltDirName);
+    if (Status st =
+            writeAltName(w, oid::kSubjectAltName, x.subjectAltNameCritical, x.subjectAltDirName);
         st != Status::Ok) {
       return st;
     }
@@ -498,8 +502,7 @@ RYCERT_API uint32_t Hx_Cert_EncodeExtension_KeyUsage(CertCtx *ctx, AnyBuf **out)
   return encodeOne(ctx, out, [](DerWriter &w, const CertExtensions &x) { writeKeyUsage(w, x); });
 }
 RYCERT_API uint32_t Hx_Cert_EncodeExtension_ExtKeyUsage(CertCtx *ctx, AnyBuf **out) {
-  return encodeOne(ctx, out,
-                   [](DerWriter &w, const CertExtensions &x) { return writeEku(w, x); });
+  return encodeOne(ctx, out, [](DerWriter &w, const CertExtensions &x) { return writeEku(w, x); });
 }
 RYCERT_API uint32_t Hx_Cert_EncodeExtension_CrlDistributePoint(CertCtx *ctx, AnyBuf **out) {
   return encodeOne(ctx, out, [](DerWriter &w, const CertExtensions &x) { writeCrlDp(w, x); });

@@ -124,9 +124,9 @@ class PodArray {
 // Queries see the decoded components first, then the appended ones, as if
 // both were one chain in that order.
 struct NameField {
-  ByteSpan der;                    // RDNs of a decoded Name; checked by checkName
-  RyNameNode *head = nullptr;      // appended nodes, owned
-  RyNameNode **tail = &head;       // where the next node goes
+  ByteSpan der;                // RDNs of a decoded Name; checked by checkName
+  RyNameNode *head = nullptr;  // appended nodes, owned
+  RyNameNode **tail = &head;   // where the next node goes
   // Zero-initialise then call initName (tail must point at head).
 
   // Index of the decoded RDNs that checkName fills in the same pass: per
@@ -180,9 +180,9 @@ Status writeNameField(DerWriter &w, const NameField &n);
 // CERT_SUBJECT_* from 31, CRL_ISSUER_* from 1007, CSR_SUBJECT_* from 2006;
 // the alternative-name families stop after e-mail).
 inline constexpr uint32_t kNameIdOrder[] = {
-    RY_DN_COUNTRY,      RY_DN_STATEORPROVINCE, RY_DN_LOCALITY,      RY_DN_ORGANIZATION,
-    RY_DN_ORGUNIT,      RY_DN_COMMONNAME,      RY_DN_EMAIL,         RY_DN_POSTALADDRESS,
-    RY_DN_POSTALCODE,   RY_DN_TELEPHONE};
+    RY_DN_COUNTRY,    RY_DN_STATEORPROVINCE, RY_DN_LOCALITY, RY_DN_ORGANIZATION,
+    RY_DN_ORGUNIT,    RY_DN_COMMONNAME,      RY_DN_EMAIL,    RY_DN_POSTALADDRESS,
+    RY_DN_POSTALCODE, RY_DN_TELEPHONE};
 // The component an identifier names: offset (id - firstId) into
 // kNameIdOrder, then the name-component table. NULL when out of range.
 const NameComponent *componentAtOffset(int64_t id, int64_t firstId);
@@ -201,20 +201,20 @@ enum class AttrKind : uint8_t {
 };
 
 enum AttrFlag : uint16_t {
-  kAttrGet = 1u << 0,             // answered by the family's query
-  kAttrSet = 1u << 1,             // accepted by the family's setter
-  kAttrOnceOnly = 1u << 2,        // a second set gives 114 RYCERT_AttributeAlreadySet
-  kAttrMarksExtensions = 1u << 3, // setting it gives the object an extensions field
-  kAttrUpperLen = 1u << 4,        // length queries log " LEN" instead of " Len"
+  kAttrGet = 1u << 0,              // answered by the family's query
+  kAttrSet = 1u << 1,              // accepted by the family's setter
+  kAttrOnceOnly = 1u << 2,         // a second set gives 114 RYCERT_AttributeAlreadySet
+  kAttrMarksExtensions = 1u << 3,  // setting it gives the object an extensions field
+  kAttrUpperLen = 1u << 4,         // length queries log " LEN" instead of " Len"
 };
 
 struct AttrRow {
   int32_t id;                // public identifier, never renumbered
   std::string_view logName;  // the identifier's name in the public header
   AttrKind kind;
-  uint8_t slot;              // family field selector
-  uint8_t arg;               // Name rows: offset into kNameIdOrder
-  uint16_t flags;            // AttrFlag bits
+  uint8_t slot;    // family field selector
+  uint8_t arg;     // Name rows: offset into kNameIdOrder
+  uint16_t flags;  // AttrFlag bits
 };
 
 // A Name row: `arg` is the offset of `id` from the family's first id.
@@ -363,7 +363,7 @@ struct SignSpec {
   // Storing the signature is logged as the Parts log their setter call:
   // "======>Set <signatureAttr>" on success, "------><setterName>" with 101
   // when the callback reports 0 bytes.
-  const char *setterName;       // "RyCert_SetCertAttributeChar"
+  const char *setterName;          // "RyCert_SetCertAttributeChar"
   std::string_view signatureAttr;  // "CERT_CA_SIGNATURE"
 };
 

@@ -164,24 +164,24 @@ struct Template {
   Bytes version = hex("A003020102");
   Bytes serial = hex("020A008FE1A2B3C4D5E6F701");  // leading 00 marks a positive number
   Bytes alg = algId(kSha256Rsa);
-  Bytes issuer = tlv(0x30, cat({rdn("550406", "DE"), rdn("55040A", "Issuer Org"),
-                                rdn("550403", "Issuer CA")}));
-  Bytes validity = tlv(0x30, cat({tlv(0x17, str("200102030405Z")), tlv(0x18, str("20510102030405Z"))}));
-  Bytes subject =
-      tlv(0x30, cat({rdn("550406", "FR"), rdn("550408", "Bretagne"), rdn("550407", "Rennes"),
-                     rdn("55040A", "Subject Org"), rdn("55040B", "Unit One"),
-                     rdn("55040B", "Unit Two"), rdn("550403", "leaf.example"),
-                     rdn("2A864886F70D010901", "a@b.example", 0x16)}));
+  Bytes issuer = tlv(
+      0x30, cat({rdn("550406", "DE"), rdn("55040A", "Issuer Org"), rdn("550403", "Issuer CA")}));
+  Bytes validity =
+      tlv(0x30, cat({tlv(0x17, str("200102030405Z")), tlv(0x18, str("20510102030405Z"))}));
+  Bytes subject = tlv(
+      0x30, cat({rdn("550406", "FR"), rdn("550408", "Bretagne"), rdn("550407", "Rennes"),
+                 rdn("55040A", "Subject Org"), rdn("55040B", "Unit One"), rdn("55040B", "Unit Two"),
+                 rdn("550403", "leaf.example"), rdn("2A864886F70D010901", "a@b.example", 0x16)}));
   Bytes key = hex("3009020201AB0203010001");
   Bytes spki = tlv(0x30, cat({algId(kRsaEnc), tlv(0x03, cat({{0x00}, key}))}));
   std::vector<Bytes> exts = {
-      ext("551D13", hex("30060101FF020100"), 0xFF),               // basicConstraints
-      ext("551D23", hex("30068004A1B2C3D4")),                     // authorityKeyIdentifier
-      ext("551D0E", hex("0403010203")),                           // subjectKeyIdentifier
-      ext("551D0F", hex("030205A0"), 0xFF),                       // keyUsage
+      ext("551D13", hex("30060101FF020100"), 0xFF),                        // basicConstraints
+      ext("551D23", hex("30068004A1B2C3D4")),                              // authorityKeyIdentifier
+      ext("551D0E", hex("0403010203")),                                    // subjectKeyIdentifier
+      ext("551D0F", hex("030205A0"), 0xFF),                                // keyUsage
       ext("551D25", hex("301406082B0601050507030106082B06010505070308")),  // EKU
-      Bytes{},                                                    // CRL DPs, set below
-      ext("551D11", hex("300D820B6C6561662E6578616D706C65")),    // subjectAltName: private
+      Bytes{},                                                             // CRL DPs, set below
+      ext("551D11", hex("300D820B6C6561662E6578616D706C65")),  // subjectAltName: private
   };
   Bytes sigAlg = algId(kSha256Rsa);
   Bytes sig = tlv(0x03, hex("00 11 22 33 44"));
@@ -254,7 +254,8 @@ TEST(Decode, TemplateAnswersEveryQuery) {
   EXPECT_EQ(getChar(c, CERTEX_CRLDIST_FULLNAME), cat({{0x86, 10}, str("http://a/1")}));
   EXPECT_EQ(getChar(c, CERTEX_CRLDIST_FULLNAME), cat({{0x86, 10}, str("http://b/2")}));
   EXPECT_EQ(getChar(c, CERTEX_CRLDIST_FULLNAME), Bytes{}) << "past the last point";
-  EXPECT_EQ(privates(c), (std::vector<Priv>{{hex("551D11"), 0, hex("300D820B6C6561662E6578616D706C65")}}));
+  EXPECT_EQ(privates(c),
+            (std::vector<Priv>{{hex("551D11"), 0, hex("300D820B6C6561662E6578616D706C65")}}));
   Bytes again;
   ASSERT_EQ(encode(c, again), RYCERT_OK) << "a decoded context encodes to its own bytes";
   EXPECT_EQ(again, t.cert());
@@ -302,7 +303,7 @@ TEST(Decode, TbsFieldLadder) {
         << "mistagged";
     EXPECT_EQ(decode(d, t.cert(Template::tbsOf(truncated))), RYCERT_InvalidLengthErr)
         << "truncated";
-    const uint32_t stoppedWant = i == 0 ? RYCERT_OK              // empty TBS: nothing filled
+    const uint32_t stoppedWant = i == 0   ? RYCERT_OK             // empty TBS: nothing filled
                                  : i <= 6 ? RYCERT_CertNotEndErr  // before subjectPublicKeyInfo
                                           : RYCERT_OK;            // extensions are optional
     EXPECT_EQ(decode(e, t.cert(Template::tbsOf(stopped))), stoppedWant) << "stopped";
@@ -321,7 +322,8 @@ TEST(Decode, CertificateFieldLadder) {
       {"only the TBSCertificate", tlv(0x30, tbs), RYCERT_OK},
       {"no signature value", tlv(0x30, cat({tbs, t.sigAlg})), RYCERT_OK},
       {"outer is a SET", tlv(0x31, cat({tbs, t.sigAlg, t.sig})), RYCERT_TagNotMatchErr},
-      {"TBS mistagged", tlv(0x30, cat({Bytes{0x31}, Bytes(tbs.begin() + 1, tbs.end()), t.sigAlg, t.sig})),
+      {"TBS mistagged",
+       tlv(0x30, cat({Bytes{0x31}, Bytes(tbs.begin() + 1, tbs.end()), t.sigAlg, t.sig})),
        RYCERT_TagNotMatchErr},
       {"signatureAlgorithm mistagged", tlv(0x30, cat({tbs, tlv(0x31, oidE(kSha256Rsa)), t.sig})),
        RYCERT_TagNotMatchErr},
@@ -331,8 +333,8 @@ TEST(Decode, CertificateFieldLadder) {
        RYCERT_TagNotMatchErr},
       {"signatureValue without unused-bits octet", tlv(0x30, cat({tbs, t.sigAlg, hex("0300")})),
        RYCERT_InvalidLengthErr},
-      {"malformed element after the signature", cat({tlv(0x30, cat({tbs, t.sigAlg, t.sig, hex("05")}))}),
-       RYCERT_InvalidLengthErr},
+      {"malformed element after the signature",
+       cat({tlv(0x30, cat({tbs, t.sigAlg, t.sig, hex("05")}))}), RYCERT_InvalidLengthErr},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.name);
@@ -432,12 +434,15 @@ TEST(Decode, ValidityFaults) {
   } rows[] = {
       {"one time", tlv(0x30, tlv(0x17, str("200102030405Z"))), RYCERT_CertNotEndErr},
       {"empty", hex("3000"), RYCERT_CertNotEndErr},
-      {"UTCTime without Z", tlv(0x30, cat({tlv(0x17, str("2001020304050")), tlv(0x17, str("200102030405Z"))})),
+      {"UTCTime without Z",
+       tlv(0x30, cat({tlv(0x17, str("2001020304050")), tlv(0x17, str("200102030405Z"))})),
        RYCERT_InvalidTimeEndErr},
-      {"UTCTime month 13", tlv(0x30, cat({tlv(0x17, str("201302030405Z")), tlv(0x17, str("200102030405Z"))})),
+      {"UTCTime month 13",
+       tlv(0x30, cat({tlv(0x17, str("201302030405Z")), tlv(0x17, str("200102030405Z"))})),
        RYCERT_InvalidTimeFieldErr},
       // GeneralizedTime is tried first, then UTCTime, whose status counts (Part 4.1).
-      {"bad GeneralizedTime", tlv(0x30, cat({tlv(0x18, str("20201302030405Z")), tlv(0x17, str("200102030405Z"))})),
+      {"bad GeneralizedTime",
+       tlv(0x30, cat({tlv(0x18, str("20201302030405Z")), tlv(0x17, str("200102030405Z"))})),
        RYCERT_TagNotMatchErr},
       {"not a time", tlv(0x30, cat({tlv(0x02, hex("01")), tlv(0x17, str("200102030405Z"))})),
        RYCERT_TagNotMatchErr},
@@ -466,52 +471,106 @@ TEST(Decode, Extensions) {
   const Bytes policies = ext("551D20", hex("300730050603290101"));
   const Bytes unknown = ext("2A0304", hex("0500"));
   const ExtRow rows[] = {
-      {"SAN, policies and an unknown one are private, in order", {san, policies, unknown}, RYCERT_OK,
-       {{CERTEX_KEYUSAGE, {}}}, 3},
+      {"SAN, policies and an unknown one are private, in order",
+       {san, policies, unknown},
+       RYCERT_OK,
+       {{CERTEX_KEYUSAGE, {}}},
+       3},
       {"a second keyUsage is neither decoded nor kept",
-       {ext("551D0F", hex("03020186"), 0xFF), ext("551D0F", hex("03020520"))}, RYCERT_OK,
-       {{CERTEX_KEYUSAGE, hex("0186")}, {CERTEX_KEYUSAGE_CRITICAL, hex("FF")}}, 0},
-      {"non-critical without BOOLEAN", {ext("551D0F", hex("03020186"))}, RYCERT_OK,
-       {{CERTEX_KEYUSAGE_CRITICAL, hex("00")}}, 0},
-      {"basicConstraints 30 00", {ext("551D13", hex("3000"))}, RYCERT_OK,
-       {{CERTEX_AUTHORITY, hex("00")}, {CERTEX_BASICCONSTRAINTS_CRITICAL, hex("00")},
+       {ext("551D0F", hex("03020186"), 0xFF), ext("551D0F", hex("03020520"))},
+       RYCERT_OK,
+       {{CERTEX_KEYUSAGE, hex("0186")}, {CERTEX_KEYUSAGE_CRITICAL, hex("FF")}},
+       0},
+      {"non-critical without BOOLEAN",
+       {ext("551D0F", hex("03020186"))},
+       RYCERT_OK,
+       {{CERTEX_KEYUSAGE_CRITICAL, hex("00")}},
+       0},
+      {"basicConstraints 30 00",
+       {ext("551D13", hex("3000"))},
+       RYCERT_OK,
+       {{CERTEX_AUTHORITY, hex("00")},
+        {CERTEX_BASICCONSTRAINTS_CRITICAL, hex("00")},
         {CERTEX_PATHLENCONSTRAINT, {}}},
        0},
-      {"basicConstraints with only a path length (cA FALSE left out)", {ext("551D13", hex("3003020105"))},
-       RYCERT_OK, {{CERTEX_AUTHORITY, hex("00")}, {CERTEX_PATHLENCONSTRAINT, hex("05")}}, 0},
-      {"basicConstraints path length 128 keeps its magnitude", {ext("551D13", hex("30070101FF02020080"))},
-       RYCERT_OK, {{CERTEX_AUTHORITY, hex("FF")}, {CERTEX_PATHLENCONSTRAINT, hex("80")}}, 0},
-      {"basicConstraints not a SEQUENCE", {ext("551D13", hex("0500"))}, RYCERT_TagNotMatchErr, {}, 0},
+      {"basicConstraints with only a path length (cA FALSE left out)",
+       {ext("551D13", hex("3003020105"))},
+       RYCERT_OK,
+       {{CERTEX_AUTHORITY, hex("00")}, {CERTEX_PATHLENCONSTRAINT, hex("05")}},
+       0},
+      {"basicConstraints path length 128 keeps its magnitude",
+       {ext("551D13", hex("30070101FF02020080"))},
+       RYCERT_OK,
+       {{CERTEX_AUTHORITY, hex("FF")}, {CERTEX_PATHLENCONSTRAINT, hex("80")}},
+       0},
+      {"basicConstraints not a SEQUENCE",
+       {ext("551D13", hex("0500"))},
+       RYCERT_TagNotMatchErr,
+       {},
+       0},
       {"basicConstraints empty value", {ext("551D13", {})}, RYCERT_CertNotEndErr, {}, 0},
-      {"AKI with issuer and serial", {ext("551D23", hex("300EA1043002300082020102800201AB"))}, RYCERT_OK,
-       {{CERTEX_AUTHORITYKEYIDENTIFIER, hex("01AB")}}, 0},
-      {"AKI without keyIdentifier", {ext("551D23", hex("3004820201AB"))}, RYCERT_OK,
-       {{CERTEX_AUTHORITYKEYIDENTIFIER, {}}}, 0},
+      {"AKI with issuer and serial",
+       {ext("551D23", hex("300EA1043002300082020102800201AB"))},
+       RYCERT_OK,
+       {{CERTEX_AUTHORITYKEYIDENTIFIER, hex("01AB")}},
+       0},
+      {"AKI without keyIdentifier",
+       {ext("551D23", hex("3004820201AB"))},
+       RYCERT_OK,
+       {{CERTEX_AUTHORITYKEYIDENTIFIER, {}}},
+       0},
       {"AKI empty value", {ext("551D23", {})}, RYCERT_CertNotEndErr, {}, 0},
       {"SKI not an OCTET STRING", {ext("551D0E", hex("0301 00"))}, RYCERT_TagNotMatchErr, {}, 0},
-      {"SKI with bytes after it", {ext("551D0E", hex("040101 00"))}, RYCERT_LengthNotEqualErr, {}, 0},
+      {"SKI with bytes after it",
+       {ext("551D0E", hex("040101 00"))},
+       RYCERT_LengthNotEqualErr,
+       {},
+       0},
       {"keyUsage not a BIT STRING", {ext("551D0F", hex("040186"))}, RYCERT_TagNotMatchErr, {}, 0},
-      {"EKU unknown purpose ignored", {ext("551D25", hex("300B06092B0601050507030199"))}, RYCERT_OK,
-       {{CERTEX_EXTKEY_USAGE, hex("00000000")}}, 0},
+      {"EKU unknown purpose ignored",
+       {ext("551D25", hex("300B06092B0601050507030199"))},
+       RYCERT_OK,
+       {{CERTEX_EXTKEY_USAGE, hex("00000000")}},
+       0},
       {"EKU all purposes",
        {ext("551D25", hex("305006082B0601050507030106082B0601050507030206082B06010505070303"
                           "06082B0601050507030406082B0601050507030506082B06010505070306"
                           "06082B0601050507030706082B06010505070308"))},
-       RYCERT_OK, {{CERTEX_EXTKEY_USAGE, hex("C03F0000")}}, 0},
+       RYCERT_OK,
+       {{CERTEX_EXTKEY_USAGE, hex("C03F0000")}},
+       0},
       {"EKU element not an OID", {ext("551D25", hex("3003020101"))}, RYCERT_TagNotMatchErr, {}, 0},
       {"CRL DP with reasons and cRLIssuer skipped",
-       {ext("551D1F", hex("30183016810205 60A00AA0088606687474703A2FA2048602782F"))}, RYCERT_OK,
-       {{CERTEX_CRLDIST_FULLNAME, hex("8606687474703A2F")}}, 0},
-      {"CRL DP without a name", {ext("551D1F", hex("3006300480020560"))}, RYCERT_OK,
-       {{CERTEX_CRLDIST_FULLNAME, {}}}, 0},
-      {"Extension without extnValue", {tlv(0x30, oidE(hex("551D0F")))}, RYCERT_CertNotEndErr, {}, 0},
-      {"Extension without extnValue after BOOLEAN", {tlv(0x30, cat({oidE(hex("2A03")), hex("0101FF")}))},
-       RYCERT_CertNotEndErr, {}, 0},
-      {"Extension with a two-byte BOOLEAN", {tlv(0x30, cat({oidE(hex("2A03")), hex("010200FF 0400")}))},
-       RYCERT_InvalidLengthErr, {}, 0},
+       {ext("551D1F", hex("30183016810205 60A00AA0088606687474703A2FA2048602782F"))},
+       RYCERT_OK,
+       {{CERTEX_CRLDIST_FULLNAME, hex("8606687474703A2F")}},
+       0},
+      {"CRL DP without a name",
+       {ext("551D1F", hex("3006300480020560"))},
+       RYCERT_OK,
+       {{CERTEX_CRLDIST_FULLNAME, {}}},
+       0},
+      {"Extension without extnValue",
+       {tlv(0x30, oidE(hex("551D0F")))},
+       RYCERT_CertNotEndErr,
+       {},
+       0},
+      {"Extension without extnValue after BOOLEAN",
+       {tlv(0x30, cat({oidE(hex("2A03")), hex("0101FF")}))},
+       RYCERT_CertNotEndErr,
+       {},
+       0},
+      {"Extension with a two-byte BOOLEAN",
+       {tlv(0x30, cat({oidE(hex("2A03")), hex("010200FF 0400")}))},
+       RYCERT_InvalidLengthErr,
+       {},
+       0},
       {"Extension without OID", {hex("3000")}, RYCERT_CertNotEndErr, {}, 0},
-      {"Extension OID mistagged", {tlv(0x30, cat({tlv(0x04, hex("551D0F")), hex("0400")}))},
-       RYCERT_TagNotMatchErr, {}, 0},
+      {"Extension OID mistagged",
+       {tlv(0x30, cat({tlv(0x04, hex("551D0F")), hex("0400")}))},
+       RYCERT_TagNotMatchErr,
+       {},
+       0},
       {"Extension is not a SEQUENCE", {hex("3100")}, RYCERT_TagNotMatchErr, {}, 0},
       {"private, critical FF", {ext("2A0304", hex("0500"), 0xFF)}, RYCERT_OK, {}, 1},
   };
@@ -606,7 +665,8 @@ TEST(EntryPoints, DecodeCert) {
     EXPECT_EQ(RyCert_DecodeCert(nullptr, der.data(), uint32_t(der.size())), RYCERT_MemoryErr);
     EXPECT_EQ(RyCert_DecodeCert(c, nullptr, uint32_t(der.size())), RYCERT_MemoryErr);
     EXPECT_EQ(RyCert_DecodeCert(c, der.data(), 0), RYCERT_InvalidLengthErr) << "no header";
-    EXPECT_EQ(RyCert_DecodeCert(c, der.data(), 3), RYCERT_InvalidLengthErr) << "shorter than announced";
+    EXPECT_EQ(RyCert_DecodeCert(c, der.data(), 3), RYCERT_InvalidLengthErr)
+        << "shorter than announced";
   }
   {
     Ctx c;
@@ -724,8 +784,9 @@ TEST(EntryPoints, Queries) {
   EXPECT_EQ(v, 0u) << "a fresh context answers version 0";
 
   uint32_t idx = 0, oidLen = 9, crit = 9, valLen = 9;
-  EXPECT_EQ(RyCert_GetCertAttributePrivate(nullptr, &idx, nullptr, &oidLen, &crit, nullptr, &valLen),
-            RYCERT_MemoryErr);
+  EXPECT_EQ(
+      RyCert_GetCertAttributePrivate(nullptr, &idx, nullptr, &oidLen, &crit, nullptr, &valLen),
+      RYCERT_MemoryErr);
   EXPECT_EQ(RyCert_GetCertAttributePrivate(c, nullptr, nullptr, &oidLen, &crit, nullptr, &valLen),
             RYCERT_MemoryErr);
   idx = 5;
@@ -746,18 +807,23 @@ TEST(EntryPoints, Setters) {
   EXPECT_EQ(RyCert_SetCertAttributeChar(nullptr, CERT_SERIALNUMBER, v.data(), 1), RYCERT_MemoryErr);
   EXPECT_EQ(RyCert_SetCertAttributeChar(c, 200, v.data(), 0), RYCERT_InvalidLengthErr)
       << "the length is checked before the identifier";
-  EXPECT_EQ(RyCert_SetCertAttributeChar(c, CERT_SERIALNUMBER, v.data(), -1), RYCERT_InvalidLengthErr);
+  EXPECT_EQ(RyCert_SetCertAttributeChar(c, CERT_SERIALNUMBER, v.data(), -1),
+            RYCERT_InvalidLengthErr);
   EXPECT_EQ(RyCert_SetCertAttributeChar(c, CERT_SERIALNUMBER, nullptr, 1), RYCERT_MemoryErr);
   for (uint32_t id : {0u, 1u, 4u, 7u, 18u, 28u, 30u, 84u, 106u, 130u, 200u}) {
     EXPECT_EQ(RyCert_SetCertAttributeChar(c, id, v.data(), 1), RYCERT_AttributeNotSupportErr) << id;
   }
   EXPECT_EQ(RyCert_SetCertAttributeChar(c, CERTEX_KEYUSAGE, v.data(), 1), RYCERT_OK);
-  EXPECT_EQ(RyCert_SetCertAttributeChar(c, CERTEX_KEYUSAGE, v.data(), 1), RYCERT_AttributeAlreadySet);
+  EXPECT_EQ(RyCert_SetCertAttributeChar(c, CERTEX_KEYUSAGE, v.data(), 1),
+            RYCERT_AttributeAlreadySet);
 
   const Bytes oid = hex("2A03");
-  EXPECT_EQ(RyCert_SetCertAttributePrivate(nullptr, oid.data(), 2, 0, v.data(), 1), RYCERT_MemoryErr);
-  EXPECT_EQ(RyCert_SetCertAttributePrivate(c, oid.data(), 0, 0, v.data(), 1), RYCERT_InvalidLengthErr);
-  EXPECT_EQ(RyCert_SetCertAttributePrivate(c, oid.data(), 2, 0, v.data(), 0), RYCERT_InvalidLengthErr);
+  EXPECT_EQ(RyCert_SetCertAttributePrivate(nullptr, oid.data(), 2, 0, v.data(), 1),
+            RYCERT_MemoryErr);
+  EXPECT_EQ(RyCert_SetCertAttributePrivate(c, oid.data(), 0, 0, v.data(), 1),
+            RYCERT_InvalidLengthErr);
+  EXPECT_EQ(RyCert_SetCertAttributePrivate(c, oid.data(), 2, 0, v.data(), 0),
+            RYCERT_InvalidLengthErr);
   EXPECT_EQ(RyCert_SetCertAttributePrivate(c, nullptr, 2, 0, v.data(), 1), RYCERT_MemoryErr);
   EXPECT_EQ(RyCert_SetCertAttributePrivate(c, oid.data(), 2, 0, v.data(), 1), RYCERT_OK);
 
@@ -846,8 +912,8 @@ TEST(EntryPoints, ExportedEncoders) {
   EXPECT_EQ(out, reinterpret_cast<AnyBuf *>(&out));
   out = nullptr;
   ASSERT_EQ(Hx_Cert_EncodeValidity(c, &out), RYCERT_OK);
-  EXPECT_EQ(bytesOf(out), tlv(0x30, cat({tlv(0x18, str("19700101000000Z")),
-                                          tlv(0x18, str("19700101000000Z"))})))
+  EXPECT_EQ(bytesOf(out),
+            tlv(0x30, cat({tlv(0x18, str("19700101000000Z")), tlv(0x18, str("19700101000000Z"))})))
       << "never-set validity: two GeneralizedTime values of time 0";
   Hx_FreeAnybuf(out);
   out = nullptr;
@@ -865,6 +931,50 @@ struct EncRow {
   Bytes extensions;                              // the [3] field's Extension elements
   uint32_t want = RYCERT_OK;
 };
+
+// The single encoders give exactly the Extension elements that the
+// collector writes, in its order.
+TEST(EntryPoints, SingleEncodersAgreeWithTheCollector) {
+  Ctx c;
+  const std::vector<std::pair<uint32_t, Bytes>> sets = {{CERTEX_AUTHORITYKEYIDENTIFIER, hex("01")},
+                                                        {CERTEX_SUBJECTKEYIDENTIFIER, hex("02")},
+                                                        {CERTEX_CERTPOLICYID, hex("2A03")},
+                                                        {CERTEX_CERTPOLICY_CPS, str("u")},
+                                                        {CERT_ISSUER_ALT_COMMONNAME, str("a")},
+                                                        {CERT_SUBJECT_ALT_EMAIL, str("b@c")},
+                                                        {CERTEX_AUTHORITY, hex("01")},
+                                                        {CERTEX_PATHLENCONSTRAINT, hex("02")},
+                                                        {CERTEX_KEYUSAGE, hex("86")},
+                                                        {CERTEX_EXTKEY_USAGE, hex("40000000")},
+                                                        {CERTEX_CRLDIST_FULLNAME, str("http://x")}};
+  for (const auto &[id, v] : sets) {
+    ASSERT_EQ(setChar(c, id, v), RYCERT_OK) << id;
+  }
+  const Bytes o = hex("2A03");
+  ASSERT_EQ(RyCert_SetCertAttributePrivate(c, o.data(), 2, 0, o.data(), 2), RYCERT_OK);
+  ASSERT_EQ(RyCert_SetCertAttributePrivate(c, o.data(), 2, 1, o.data(), 2), RYCERT_OK);
+  using Fn = uint32_t (*)(CertCtx *, AnyBuf **);
+  Bytes joined;
+  for (Fn fn : {Hx_Cert_EncodeExtension_AuthorityKeyIdentifyer,
+                Hx_Cert_EncodeExtension_SubjectKeyIdentifier,
+                Hx_Cert_EncodeExtension_CertificatePolicies, Hx_Cert_EncodeExtension_IssuerAltName,
+                Hx_Cert_EncodeExtension_SubjectAltName, Hx_Cert_EncodeExtension_BasicConstraint,
+                Hx_Cert_EncodeExtension_KeyUsage, Hx_Cert_EncodeExtension_ExtKeyUsage,
+                Hx_Cert_EncodeExtension_CrlDistributePoint, Hx_Cert_EncodeExtension_Private}) {
+    AnyBuf *out = nullptr;
+    ASSERT_EQ(fn(c, &out), RYCERT_OK);
+    for (const AnyBuf *p = out; p != nullptr; p = p->next) {
+      joined = cat({joined, bytesOf(p)});  // the private ones come as a chain
+    }
+    Hx_FreeAnybuf(out);
+  }
+  AnyBuf *all = nullptr;
+  LogCapture log;
+  ASSERT_EQ(Hx_Cert_EncodeExtensions(c, &all), RYCERT_OK);
+  EXPECT_EQ(bytesOf(all), tlv(0xA3, tlv(0x30, joined)));
+  EXPECT_TRUE(log.contains("======>Hx_Cert_EncodeExtensions"));
+  Hx_FreeAnybuf(all);
+}
 
 // Builds a certificate through setters and returns its DER.
 struct Built {
@@ -950,36 +1060,51 @@ std::optional<Bytes> extensionsOf(const Bytes &cert) {
 TEST(Encode, EachExtensionAsWritten) {
   const EncRow rows[] = {
       {"key usage 86", {{CERTEX_KEYUSAGE, hex("86")}}, hex("300E0603551D0F0101FF040403020086")},
-      {"cA TRUE, non-critical, BOOLEAN FF", {{CERTEX_AUTHORITY, hex("00")}},
+      {"cA TRUE, non-critical, BOOLEAN FF",
+       {{CERTEX_AUTHORITY, hex("00")}},
        hex("300C0603551D13040530030101FF")},
-      {"critical, cA FALSE left out", {{CERTEX_BASICCONSTRAINTS_CRITICAL, hex("01")}},
+      {"critical, cA FALSE left out",
+       {{CERTEX_BASICCONSTRAINTS_CRITICAL, hex("01")}},
        hex("300C0603551D130101FF04023000")},
-      {"path length 00", {{CERTEX_AUTHORITY, hex("01")}, {CERTEX_PATHLENCONSTRAINT, hex("00")}},
+      {"path length 00",
+       {{CERTEX_AUTHORITY, hex("01")}, {CERTEX_PATHLENCONSTRAINT, hex("00")}},
        hex("300F0603551D13040830060101FF020100")},
-      {"path length 00 05 is minimal", {{CERTEX_PATHLENCONSTRAINT, hex("0005")}},
+      {"path length 00 05 is minimal",
+       {{CERTEX_PATHLENCONSTRAINT, hex("0005")}},
        hex("300C0603551D1304053003020105")},
-      {"EKU C0 00 00 00", {{CERTEX_EXTKEY_USAGE, hex("C0000000")}},
+      {"EKU C0 00 00 00",
+       {{CERTEX_EXTKEY_USAGE, hex("C0000000")}},
        hex("301D0603551D250416301406082B0601050507030106082B06010505070302")},
-      {"EKU 3-byte value fills bytes 2 to 4", {{CERTEX_EXTKEY_USAGE, hex("200000")}},
+      {"EKU 3-byte value fills bytes 2 to 4",
+       {{CERTEX_EXTKEY_USAGE, hex("200000")}},
        hex("30130603551D25040C300A06082B06010505070308")},
       {"EKU without purpose", {{CERTEX_EXTKEY_USAGE, hex("C000")}}, {}, RYCERT_ExtensionContentErr},
-      {"EKU longer than 4 bytes", {{CERTEX_EXTKEY_USAGE, hex("C000000000")}}, {},
+      {"EKU longer than 4 bytes",
+       {{CERTEX_EXTKEY_USAGE, hex("C000000000")}},
+       {},
        RYCERT_ExtensionContentErr},
-      {"AKI", {{CERTEX_AUTHORITYKEYIDENTIFIER, hex("0102")}}, hex("300D0603551D230406300480020102")},
+      {"AKI",
+       {{CERTEX_AUTHORITYKEYIDENTIFIER, hex("0102")}},
+       hex("300D0603551D230406300480020102")},
       {"SKI", {{CERTEX_SUBJECTKEYIDENTIFIER, hex("0102")}}, hex("300B0603551D0E040404020102")},
-      {"policy with two CPS", {{CERTEX_CERTPOLICYID, hex("2A03")}, {CERTEX_CERTPOLICY_CPS, str("a")},
-                                {CERTEX_CERTPOLICY_CPS, str("bc")}},
+      {"policy with two CPS",
+       {{CERTEX_CERTPOLICYID, hex("2A03")},
+        {CERTEX_CERTPOLICY_CPS, str("a")},
+        {CERTEX_CERTPOLICY_CPS, str("bc")}},
        hex("30300603551D2004293027302506022A03301F300D06082B06010505070201160161300E06082B"
            "0601050507020116026263")},
       {"policy without CPS", {{CERTEX_CERTPOLICYID, hex("2A03")}}, {}, RYCERT_ExtensionContentErr},
       {"CPS before any policy adds nothing", {{CERTEX_CERTPOLICY_CPS, str("a")}}, {}},
       {"second policy OID keeps the first",
-       {{CERTEX_CERTPOLICYID, hex("2A03")}, {CERTEX_CERTPOLICYID, hex("2A04")},
+       {{CERTEX_CERTPOLICYID, hex("2A03")},
+        {CERTEX_CERTPOLICYID, hex("2A04")},
         {CERTEX_CERTPOLICY_CPS, str("a")}},
        hex("30200603551D2004193017301506022A03300F300D06082B06010505070201160161")},
-      {"subject alternative name only", {{CERT_SUBJECT_ALT_COMMONNAME, str("alt")}},
+      {"subject alternative name only",
+       {{CERT_SUBJECT_ALT_COMMONNAME, str("alt")}},
        hex("301B0603551D1104143012A410300E310C300A06035504031303616C74")},
-      {"issuer alternative name", {{CERT_ISSUER_ALT_COUNTRYNAME, str("DE")}, {CERT_ISSUER_ALT_EMAIL, str("a@b")}},
+      {"issuer alternative name",
+       {{CERT_ISSUER_ALT_COUNTRYNAME, str("DE")}, {CERT_ISSUER_ALT_EMAIL, str("a@b")}},
        hex("302E0603551D1204273025A4233021310B30090603550406130244453112301006092A864886F7"
            "0D0109011603614062")},
       {"two distribution points in call order",
@@ -1044,7 +1169,8 @@ TEST(Encode, VersionValidityAndIntegers) {
   // UTCTime where the setter chose it, GeneralizedTime from 2050 on.
   const Built b = build({}, {{CERT_VALIDFROM, 2524607999u}, {CERT_VALIDTO, 2524608000u}});
   ASSERT_EQ(b.rc, RYCERT_OK);
-  const Bytes validity = tlv(0x30, cat({tlv(0x17, str("491231235959Z")), tlv(0x18, str("20500101000000Z"))}));
+  const Bytes validity =
+      tlv(0x30, cat({tlv(0x17, str("491231235959Z")), tlv(0x18, str("20500101000000Z"))}));
   EXPECT_NE(std::search(b.der.begin(), b.der.end(), validity.begin(), validity.end()), b.der.end());
 }
 
@@ -1054,7 +1180,7 @@ struct RoundTrip {
   const char *name;
   std::vector<std::pair<uint32_t, Bytes>> sets;
   std::vector<std::pair<int32_t, uint32_t>> ints;
-  std::map<int32_t, Bytes> charAnswers;     // on the decoded certificate
+  std::map<int32_t, Bytes> charAnswers;  // on the decoded certificate
   std::map<int32_t, uint32_t> intAnswers;
   std::vector<Priv> privates;
 };
@@ -1075,76 +1201,120 @@ TEST(RoundTrip, EveryIdentifier) {
         {CERT_CA_SIGNATURE, hex("5AA5010203040506 0708090A0B0C0D0E")}},
        {},
        {}},
-      {"version and validity", {}, {{CERT_VERSION, 2}, {CERT_VALIDFROM, 1000000000}, {CERT_VALIDTO, 4000000000u}},
-       {}, {{CERT_VERSION, 2}, {CERT_VALIDFROM, 1000000000}, {CERT_VALIDTO, 4000000000u}}, {}},
+      {"version and validity",
+       {},
+       {{CERT_VERSION, 2}, {CERT_VALIDFROM, 1000000000}, {CERT_VALIDTO, 4000000000u}},
+       {},
+       {{CERT_VERSION, 2}, {CERT_VALIDFROM, 1000000000}, {CERT_VALIDTO, 4000000000u}},
+       {}},
       {"issuer components",
-       {{CERT_ISSUER_COUNTRYNAME, str("DE")}, {CERT_ISSUER_STATEORPROVINCENAME, str("Bayern")},
-        {CERT_ISSUER_LOCALITYNAME, str("Passau")}, {CERT_ISSUER_ORGANIZATIONNAME, str("Org")},
-        {CERT_ISSUER_ORGANIZATIONALUNITNAME, str("U1")}, {CERT_ISSUER_ORGANIZATIONALUNITNAME, str("U2")},
-        {CERT_ISSUER_COMMONNAME, str("CA_1")}, {CERT_ISSUER_EMAIL, str("ca@x.example")},
-        {CERT_ISSUER_POSTALADDRESS, str("Street 1")}, {CERT_ISSUER_POSTALCODE, str("94032")},
+       {{CERT_ISSUER_COUNTRYNAME, str("DE")},
+        {CERT_ISSUER_STATEORPROVINCENAME, str("Bayern")},
+        {CERT_ISSUER_LOCALITYNAME, str("Passau")},
+        {CERT_ISSUER_ORGANIZATIONNAME, str("Org")},
+        {CERT_ISSUER_ORGANIZATIONALUNITNAME, str("U1")},
+        {CERT_ISSUER_ORGANIZATIONALUNITNAME, str("U2")},
+        {CERT_ISSUER_COMMONNAME, str("CA_1")},
+        {CERT_ISSUER_EMAIL, str("ca@x.example")},
+        {CERT_ISSUER_POSTALADDRESS, str("Street 1")},
+        {CERT_ISSUER_POSTALCODE, str("94032")},
         {CERT_ISSUER_TELEPHONE, str("+49 851")}},
        {},
-       {{CERT_ISSUER_COUNTRYNAME, str("DE")}, {CERT_ISSUER_STATEORPROVINCENAME, str("Bayern")},
-        {CERT_ISSUER_LOCALITYNAME, str("Passau")}, {CERT_ISSUER_ORGANIZATIONNAME, str("Org")},
-        {CERT_ISSUER_ORGANIZATIONALUNITNAME, str("U1")}, {CERT_ISSUER_COMMONNAME, str("CA_1")},
+       {{CERT_ISSUER_COUNTRYNAME, str("DE")},
+        {CERT_ISSUER_STATEORPROVINCENAME, str("Bayern")},
+        {CERT_ISSUER_LOCALITYNAME, str("Passau")},
+        {CERT_ISSUER_ORGANIZATIONNAME, str("Org")},
+        {CERT_ISSUER_ORGANIZATIONALUNITNAME, str("U1")},
+        {CERT_ISSUER_COMMONNAME, str("CA_1")},
         {CERT_ISSUER_EMAIL, str("ca@x.example")},
         // The Name decoder does not recognise these three (Part 4.3).
-        {CERT_ISSUER_POSTALADDRESS, {}}, {CERT_ISSUER_POSTALCODE, {}}, {CERT_ISSUER_TELEPHONE, {}},
+        {CERT_ISSUER_POSTALADDRESS, {}},
+        {CERT_ISSUER_POSTALCODE, {}},
+        {CERT_ISSUER_TELEPHONE, {}},
         {CERT_ISSUER_DN, str("C=DE,O=Org,OU=U2,CN=CA_1,E=ca@x.example,S=Bayern,L=Passau")}},
        {},
        {}},
       {"subject components",
-       {{CERT_SUBJECT_COUNTRYNAME, str("FR")}, {CERT_SUBJECT_STATEORPROVINCENAME, str("S")},
-        {CERT_SUBJECT_LOCALITYNAME, str("L")}, {CERT_SUBJECT_ORGANIZATIONNAME, str("O")},
-        {CERT_SUBJECT_ORGANIZATIONALUNITNAME, str("OU")}, {CERT_SUBJECT_COMMONNAME, str("cn")},
-        {CERT_SUBJECT_EMAIL, str("e@x")}, {CERT_SUBJECT_POSTALADDRESS, str("pa")},
-        {CERT_SUBJECT_POSTALCODE, str("pc")}, {CERT_SUBJECT_TELEPHONE, str("1")}},
+       {{CERT_SUBJECT_COUNTRYNAME, str("FR")},
+        {CERT_SUBJECT_STATEORPROVINCENAME, str("S")},
+        {CERT_SUBJECT_LOCALITYNAME, str("L")},
+        {CERT_SUBJECT_ORGANIZATIONNAME, str("O")},
+        {CERT_SUBJECT_ORGANIZATIONALUNITNAME, str("OU")},
+        {CERT_SUBJECT_COMMONNAME, str("cn")},
+        {CERT_SUBJECT_EMAIL, str("e@x")},
+        {CERT_SUBJECT_POSTALADDRESS, str("pa")},
+        {CERT_SUBJECT_POSTALCODE, str("pc")},
+        {CERT_SUBJECT_TELEPHONE, str("1")}},
        {},
-       {{CERT_SUBJECT_COUNTRYNAME, str("FR")}, {CERT_SUBJECT_STATEORPROVINCENAME, str("S")},
-        {CERT_SUBJECT_LOCALITYNAME, str("L")}, {CERT_SUBJECT_ORGANIZATIONNAME, str("O")},
-        {CERT_SUBJECT_ORGANIZATIONALUNITNAME, str("OU")}, {CERT_SUBJECT_COMMONNAME, str("cn")},
-        {CERT_SUBJECT_EMAIL, str("e@x")}, {CERT_SUBJECT_POSTALADDRESS, {}},
-        {CERT_SUBJECT_POSTALCODE, {}}, {CERT_SUBJECT_TELEPHONE, {}},
+       {{CERT_SUBJECT_COUNTRYNAME, str("FR")},
+        {CERT_SUBJECT_STATEORPROVINCENAME, str("S")},
+        {CERT_SUBJECT_LOCALITYNAME, str("L")},
+        {CERT_SUBJECT_ORGANIZATIONNAME, str("O")},
+        {CERT_SUBJECT_ORGANIZATIONALUNITNAME, str("OU")},
+        {CERT_SUBJECT_COMMONNAME, str("cn")},
+        {CERT_SUBJECT_EMAIL, str("e@x")},
+        {CERT_SUBJECT_POSTALADDRESS, {}},
+        {CERT_SUBJECT_POSTALCODE, {}},
+        {CERT_SUBJECT_TELEPHONE, {}},
         {CERT_SUBJECT_DN, str("C=FR,O=O,OU=OU,CN=cn,E=e@x,S=S,L=L")}},
        {},
        {}},
       {"key identifiers and key usage",
-       {{CERTEX_AUTHORITYKEYIDENTIFIER, hex("A1A2")}, {CERTEX_SUBJECTKEYIDENTIFIER, hex("B1B2B3")},
+       {{CERTEX_AUTHORITYKEYIDENTIFIER, hex("A1A2")},
+        {CERTEX_SUBJECTKEYIDENTIFIER, hex("B1B2B3")},
         {CERTEX_KEYUSAGE, hex("86")}},
        {},
-       {{CERTEX_AUTHORITYKEYIDENTIFIER, hex("A1A2")}, {CERTEX_SUBJECTKEYIDENTIFIER, hex("B1B2B3")},
-        {CERTEX_KEYUSAGE, hex("0086")}, {CERTEX_KEYUSAGE_CRITICAL, hex("FF")}},
+       {{CERTEX_AUTHORITYKEYIDENTIFIER, hex("A1A2")},
+        {CERTEX_SUBJECTKEYIDENTIFIER, hex("B1B2B3")},
+        {CERTEX_KEYUSAGE, hex("0086")},
+        {CERTEX_KEYUSAGE_CRITICAL, hex("FF")}},
        {},
        {}},
-      {"basic constraints, critical", {{CERTEX_BASICCONSTRAINTS_CRITICAL, hex("01")}}, {},
-       {{CERTEX_BASICCONSTRAINTS_CRITICAL, hex("FF")}, {CERTEX_AUTHORITY, hex("00")},
+      {"basic constraints, critical",
+       {{CERTEX_BASICCONSTRAINTS_CRITICAL, hex("01")}},
+       {},
+       {{CERTEX_BASICCONSTRAINTS_CRITICAL, hex("FF")},
+        {CERTEX_AUTHORITY, hex("00")},
         {CERTEX_PATHLENCONSTRAINT, {}}},
        {},
        {}},
       {"basic constraints, CA with path length",
-       {{CERTEX_AUTHORITY, hex("01")}, {CERTEX_PATHLENCONSTRAINT, hex("0003")}}, {},
-       {{CERTEX_BASICCONSTRAINTS_CRITICAL, hex("00")}, {CERTEX_AUTHORITY, hex("FF")},
+       {{CERTEX_AUTHORITY, hex("01")}, {CERTEX_PATHLENCONSTRAINT, hex("0003")}},
+       {},
+       {{CERTEX_BASICCONSTRAINTS_CRITICAL, hex("00")},
+        {CERTEX_AUTHORITY, hex("FF")},
         {CERTEX_PATHLENCONSTRAINT, hex("03")}},
        {},
        {}},
-      {"extended key usage", {{CERTEX_EXTKEY_USAGE, hex("403F0000")}}, {},
+      {"extended key usage",
+       {{CERTEX_EXTKEY_USAGE, hex("403F0000")}},
+       {},
        {{CERTEX_EXTKEY_USAGE, hex("403F0000")}},
        {},
        {}},
-      {"distribution points", {{CERTEX_CRLDIST_FULLNAME, str("http://c/1.crl")}}, {},
+      {"distribution points",
+       {{CERTEX_CRLDIST_FULLNAME, str("http://c/1.crl")}},
+       {},
        {{CERTEX_CRLDIST_FULLNAME, cat({{0x86, 14}, str("http://c/1.crl")})}},
        {},
        {}},
       {"policies and alternative names are private on decoding",
-       {{CERTEX_CERTPOLICYID, hex("2A03")}, {CERTEX_CERTPOLICY_CPS, str("u")},
-        {CERT_SUBJECT_ALT_COUNTRYNAME, str("AT")}, {CERT_SUBJECT_ALT_STATEORPROVINCENAME, str("W")},
-        {CERT_SUBJECT_ALT_LOCALITYNAME, str("Wien")}, {CERT_SUBJECT_ALT_ORGANIZATIONNAME, str("O")},
-        {CERT_SUBJECT_ALT_ORGANIZATIONALUNITNAME, str("U")}, {CERT_SUBJECT_ALT_COMMONNAME, str("C")},
-        {CERT_SUBJECT_ALT_EMAIL, str("m@x")}, {CERT_ISSUER_ALT_COUNTRYNAME, str("CH")},
-        {CERT_ISSUER_ALT_STATEORPROVINCENAME, str("ZH")}, {CERT_ISSUER_ALT_LOCALITYNAME, str("Z")},
-        {CERT_ISSUER_ALT_ORGANIZATIONNAME, str("I")}, {CERT_ISSUER_ALT_ORGANIZATIONALUNITNAME, str("J")},
-        {CERT_ISSUER_ALT_COMMONNAME, str("K")}, {CERT_ISSUER_ALT_EMAIL, str("k@x")}},
+       {{CERTEX_CERTPOLICYID, hex("2A03")},
+        {CERTEX_CERTPOLICY_CPS, str("u")},
+        {CERT_SUBJECT_ALT_COUNTRYNAME, str("AT")},
+        {CERT_SUBJECT_ALT_STATEORPROVINCENAME, str("W")},
+        {CERT_SUBJECT_ALT_LOCALITYNAME, str("Wien")},
+        {CERT_SUBJECT_ALT_ORGANIZATIONNAME, str("O")},
+        {CERT_SUBJECT_ALT_ORGANIZATIONALUNITNAME, str("U")},
+        {CERT_SUBJECT_ALT_COMMONNAME, str("C")},
+        {CERT_SUBJECT_ALT_EMAIL, str("m@x")},
+        {CERT_ISSUER_ALT_COUNTRYNAME, str("CH")},
+        {CERT_ISSUER_ALT_STATEORPROVINCENAME, str("ZH")},
+        {CERT_ISSUER_ALT_LOCALITYNAME, str("Z")},
+        {CERT_ISSUER_ALT_ORGANIZATIONNAME, str("I")},
+        {CERT_ISSUER_ALT_ORGANIZATIONALUNITNAME, str("J")},
+        {CERT_ISSUER_ALT_COMMONNAME, str("K")},
+        {CERT_ISSUER_ALT_EMAIL, str("k@x")}},
        {},
        {},
        {},
@@ -1373,8 +1543,9 @@ TEST(Log, DecodeFailureNamesItsSteps) {
   EXPECT_EQ(decode(c, t.cert(Template::tbsOf(f))), RYCERT_TagNotMatchErr);
   const auto lines = log.lines();
   const std::vector<std::string> tail(lines.end() - 3, lines.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"------>RyAsn1_ReadSet", "------>Hx_DecodeIssuerSubject",
-                                            "------>Hx_Cert_DecodeTBS"}));
+  EXPECT_EQ(tail,
+            (std::vector<std::string>{"------>RyAsn1_ReadSet", "------>Hx_DecodeIssuerSubject",
+                                      "------>Hx_Cert_DecodeTBS"}));
 }
 
 // ================================================ allocation failures
@@ -1493,15 +1664,24 @@ TEST(AllocationFailures, Encoding) {
     CertCtx *c = nullptr;
     uint32_t rc = RyCert_CreateCertEncodeCtx(&c);
     const std::vector<std::pair<uint32_t, Bytes>> sets = {
-        {CERT_SERIALNUMBER, hex("01")}, {CERT_INNER_SIGNATUREALGORITHM, kSha256Rsa},
-        {CERT_OUTER_SIGNATUREALGORITHM, kSha256Rsa}, {CERT_PUBLICKEY_ALGORITHM, kRsaEnc},
-        {CERT_SUBJECTPUBLICKEYINFO, hex("3006020101020103")}, {CERT_ISSUER_COMMONNAME, str("i")},
-        {CERT_SUBJECT_COMMONNAME, str("s")}, {CERTEX_AUTHORITYKEYIDENTIFIER, hex("01")},
-        {CERTEX_SUBJECTKEYIDENTIFIER, hex("02")}, {CERTEX_CERTPOLICYID, hex("2A03")},
-        {CERTEX_CERTPOLICY_CPS, str("u")}, {CERT_ISSUER_ALT_COMMONNAME, str("a")},
-        {CERT_SUBJECT_ALT_COMMONNAME, str("b")}, {CERTEX_AUTHORITY, hex("01")},
-        {CERTEX_PATHLENCONSTRAINT, hex("01")}, {CERTEX_KEYUSAGE, hex("86")},
-        {CERTEX_EXTKEY_USAGE, hex("C0000000")}, {CERTEX_CRLDIST_FULLNAME, str("http://x")}};
+        {CERT_SERIALNUMBER, hex("01")},
+        {CERT_INNER_SIGNATUREALGORITHM, kSha256Rsa},
+        {CERT_OUTER_SIGNATUREALGORITHM, kSha256Rsa},
+        {CERT_PUBLICKEY_ALGORITHM, kRsaEnc},
+        {CERT_SUBJECTPUBLICKEYINFO, hex("3006020101020103")},
+        {CERT_ISSUER_COMMONNAME, str("i")},
+        {CERT_SUBJECT_COMMONNAME, str("s")},
+        {CERTEX_AUTHORITYKEYIDENTIFIER, hex("01")},
+        {CERTEX_SUBJECTKEYIDENTIFIER, hex("02")},
+        {CERTEX_CERTPOLICYID, hex("2A03")},
+        {CERTEX_CERTPOLICY_CPS, str("u")},
+        {CERT_ISSUER_ALT_COMMONNAME, str("a")},
+        {CERT_SUBJECT_ALT_COMMONNAME, str("b")},
+        {CERTEX_AUTHORITY, hex("01")},
+        {CERTEX_PATHLENCONSTRAINT, hex("01")},
+        {CERTEX_KEYUSAGE, hex("86")},
+        {CERTEX_EXTKEY_USAGE, hex("C0000000")},
+        {CERTEX_CRLDIST_FULLNAME, str("http://x")}};
     for (const auto &[id, v] : sets) {
       if (rc == RYCERT_OK) {
         rc = setChar(c, id, v);
@@ -1520,14 +1700,14 @@ TEST(AllocationFailures, Encoding) {
     }
     // The exported single encoders too.
     using Fn = uint32_t (*)(CertCtx *, AnyBuf **);
-    for (Fn fn : {Hx_Cert_EncodeValidity, Hx_Cert_EncodeExtensions,
-                  Hx_Cert_EncodeExtension_AuthorityKeyIdentifyer,
-                  Hx_Cert_EncodeExtension_SubjectKeyIdentifier,
-                  Hx_Cert_EncodeExtension_CertificatePolicies,
-                  Hx_Cert_EncodeExtension_IssuerAltName, Hx_Cert_EncodeExtension_SubjectAltName,
-                  Hx_Cert_EncodeExtension_BasicConstraint, Hx_Cert_EncodeExtension_KeyUsage,
-                  Hx_Cert_EncodeExtension_ExtKeyUsage, Hx_Cert_EncodeExtension_CrlDistributePoint,
-                  Hx_Cert_EncodeExtension_Private}) {
+    for (Fn fn :
+         {Hx_Cert_EncodeValidity, Hx_Cert_EncodeExtensions,
+          Hx_Cert_EncodeExtension_AuthorityKeyIdentifyer,
+          Hx_Cert_EncodeExtension_SubjectKeyIdentifier, Hx_Cert_EncodeExtension_CertificatePolicies,
+          Hx_Cert_EncodeExtension_IssuerAltName, Hx_Cert_EncodeExtension_SubjectAltName,
+          Hx_Cert_EncodeExtension_BasicConstraint, Hx_Cert_EncodeExtension_KeyUsage,
+          Hx_Cert_EncodeExtension_ExtKeyUsage, Hx_Cert_EncodeExtension_CrlDistributePoint,
+          Hx_Cert_EncodeExtension_Private}) {
       AnyBuf *out = nullptr;
       if (rc == RYCERT_OK) {
         rc = fn(c, &out);
@@ -1583,7 +1763,8 @@ void bigRoundTrip(size_t n, bool names) {
     EXPECT_EQ(getChar(d, CERT_SUBJECT_DN), str("OU=unit"));
   } else {
     uint32_t count = 0, len = 0, crit = 0;
-    ASSERT_EQ(RyCert_GetCertAttributePrivate(d, &count, nullptr, &len, &crit, nullptr, &len), RYCERT_OK);
+    ASSERT_EQ(RyCert_GetCertAttributePrivate(d, &count, nullptr, &len, &crit, nullptr, &len),
+              RYCERT_OK);
     EXPECT_EQ(count, n);
     for (uint32_t i = 1; i <= count; ++i) {
       uint32_t idx = i;
