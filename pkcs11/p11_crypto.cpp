@@ -358,7 +358,8 @@ class RsaKeyCache {
 
  private:
   struct Entry {
-    Entry(uint64_t h, ByteView c, Pkey k) : hash(h), content(c.begin(), c.end()), key(std::move(k)) {}
+    Entry(uint64_t h, ByteView c, Pkey k)
+        : hash(h), content(c.begin(), c.end()), key(std::move(k)) {}
     ~Entry() { OPENSSL_cleanse(content.data(), content.size()); }
     Entry(const Entry&) = delete;
     Entry& operator=(const Entry&) = delete;

@@ -34,7 +34,8 @@ Template publicWithExponent(EVP_PKEY* k, uint32_t e) {
   Template t;
   t.ulong(CKA_CLASS, CKO_PUBLIC_KEY).ulong(CKA_KEY_TYPE, CKK_RSA);
   t.bytes(CKA_MODULUS, bnParam(k, OSSL_PKEY_PARAM_RSA_N));
-  t.bytes(CKA_PUBLIC_EXPONENT, Bytes{uint8_t(e >> 24), uint8_t(e >> 16), uint8_t(e >> 8), uint8_t(e)});
+  t.bytes(CKA_PUBLIC_EXPONENT,
+          Bytes{uint8_t(e >> 24), uint8_t(e >> 16), uint8_t(e >> 8), uint8_t(e)});
   return t;
 }
 
@@ -206,9 +207,9 @@ TEST_F(KeySharing, KeysPushedOutOfTheCacheKeepWorking) {
   ASSERT_EQ(f->C_SignFinal(s, sig.data(), &n), CKR_OK);
   EXPECT_TRUE(opensslVerifies(k, data, sig));
   n = sig.size();
-  ASSERT_EQ(f->C_Sign(pendingSession, const_cast<uint8_t*>(data.data()), data.size(), sig.data(),
-                      &n),
-            CKR_OK);
+  ASSERT_EQ(
+      f->C_Sign(pendingSession, const_cast<uint8_t*>(data.data()), data.size(), sig.data(), &n),
+      CKR_OK);
   EXPECT_TRUE(opensslVerifies(k, data, sig));
 
   ASSERT_EQ(sign(s, kSha256Rsa, first, data, sig), CKR_OK);
