@@ -1,5 +1,5 @@
-// Certificate contexts: creation and release (Parts 4.1, 4.4), attribute
-// setters (Part 4.4) and queries (Part 4.3), all driven by kCertAttrs.
+// Certificate contexts: creation and release, attribute
+// setters and queries, all driven by kCertAttrs.
 #include "ry_cert.h"
 
 #include <new>
@@ -8,7 +8,7 @@ CertCtx::CertCtx() = default;
 
 CertCtx::~CertCtx() {
   using namespace rycert2;
-  // Part 4.4 names an order of release; every owner below is independent,
+  // The fields have an order of release; every owner below is independent,
   // so the order only matters for readability.
   clearSigner(signer);
   Hx_ClearAnybuf(&certificateDer);
@@ -130,7 +130,7 @@ NameField *nameOf(CertCtx &ctx, CertSlot slot) {
 
 // ---------------------------------------------------------------- setters
 
-// Effects of the Bytes rows beyond storing the copy (Part 4.4 table).
+// Effects of the Bytes rows beyond storing the copy.
 void markBytesSet(CertCtx &ctx, CertSlot slot) {
   CertExtensions &x = ctx.extensions;
   switch (slot) {
@@ -296,12 +296,12 @@ Status setPrivate(CertCtx &ctx, ByteSpan oid, uint8_t critical, ByteSpan value) 
 
 // ---------------------------------------------------------------- queries
 
-// DN text: rendered on the first query and kept (Part 4.3).
+// DN text: rendered on the first query and kept.
 ByteSpan dnText(CertCtx &ctx, CertSlot slot) {
   AnyBuf &cache = slot == kSlotIssuerDn ? ctx.issuerDnText : ctx.subjectDnText;
   if (cache.length == 0) {
     if (renderDn(slot == kSlotIssuerDn ? ctx.issuer : ctx.subject, cache) != Status::Ok) {
-      // Benign, as Part 4.3 has it: a DN that cannot be rendered is an empty answer.
+      // Benign by design: a DN that cannot be rendered is an empty answer.
       RY_LOG("======>Get ", "Hx_GetDN Len");
       return {};
     }
@@ -355,7 +355,7 @@ Status getChar(CertCtx &ctx, int32_t id, uint8_t *buffer, uint32_t *outLen) {
       break;
     }
     case kSlotCrlDist: {
-      // An iterator over the distribution points (Part 4.3): a query with a
+      // An iterator over the distribution points: a query with a
       // buffer moves on, a length query does not; it stops for good at a
       // point without a distributionPoint name.
       CertExtensions &mx = ctx.extensions;
@@ -471,7 +471,7 @@ RYCERT_API uint32_t RyCert_SetCertAttributeChar(CertCtx *ctx, uint32_t id, const
   return RY_C_BOUNDARY({
     RY_REQUIRE(ctx);
     if (length < 1) {
-      return Status::InvalidLength;  // before the identifier is looked at; no log (Part 4.4)
+      return Status::InvalidLength;  // before the identifier is looked at; no log
     }
     RY_REQUIRE(value);
     return setChar(*ctx, id, {value, size_t(length)});
@@ -484,7 +484,7 @@ RYCERT_API uint32_t RyCert_SetCertAttributePrivate(CertCtx *ctx, const uint8_t *
   return RY_C_BOUNDARY({
     RY_REQUIRE(ctx);
     if (oidLen < 1 || valueLen < 1) {
-      return Status::InvalidLength;  // no log (Part 4.4)
+      return Status::InvalidLength;  // no log
     }
     RY_REQUIRE(oid, value);
     return setPrivate(*ctx, {oid, size_t(oidLen)}, critical, {value, size_t(valueLen)});

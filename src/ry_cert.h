@@ -1,5 +1,5 @@
-// The certificate context behind the opaque CertCtx handle (Parts 4.1 to
-// 4.6), its attribute table, and the pieces the certificate sources share.
+// The certificate context behind the opaque CertCtx handle, its attribute
+// table, and the pieces the certificate sources share.
 //
 // A decoded context keeps ONE copy of the certificate (`certificateDer`)
 // and views into it; nothing is copied or built per element until a query
@@ -19,12 +19,12 @@ struct CertTime {
   bool utc = false;  // form 1 = UTCTime, 0 = GeneralizedTime
 };
 
-// A CPS qualifier of the certificate policy (Part 4.4 PolicyQualifier).
+// A CPS qualifier of the certificate policy.
 struct PolicyQualifier {
   ByteField text;
 };
 
-// A CRL distribution point (Part 4.4 DistPoint).
+// A CRL distribution point.
 struct DistPoint {
   ByteField fullName;  // setter: URI characters; decoded: the first GeneralName element
   uint8_t present = 0;
@@ -33,7 +33,7 @@ struct DistPoint {
   uint8_t nameIsElement = 0;  // fullName holds a whole GeneralName (decoded)
 };
 
-// A private extension (Part 4.4 PrivateExtension). Setters store OID and
+// A private extension. Setters store OID and
 // value in one owned block (`oid` owns it, `value` views into it).
 struct PrivateExtension {
   ByteField oid;
@@ -41,7 +41,7 @@ struct PrivateExtension {
   uint8_t critical = 0;
 };
 
-// Part 4.1 CertExtensions.
+// CertExtensions.
 struct CertExtensions {
   uint8_t akiPresent = 0, skiPresent = 0, keyUsagePresent = 0, policiesPresent = 0;
   uint8_t subjectAltNamePresent = 0, issuerAltNamePresent = 0, basicConstraintsPresent = 0;
@@ -73,14 +73,14 @@ struct CertExtensions {
   uint8_t crlDistPointsCritical = 0;
   PodArray<DistPoint> distPoints;
   size_t distCursor = 0;       // index of the next point CERTEX_CRLDIST_FULLNAME returns
-  bool distCursorSet = false;  // decoding sets the cursor; setters do not (Part 4.3)
+  bool distCursorSet = false;  // decoding sets the cursor; setters do not
 
   PodArray<PrivateExtension> privateExtensions;
 };
 
 }  // namespace rycert2
 
-// Part 4.1 CertCtx. Created by RyCert_Create*Ctx (MOSK_Malloc, constructed
+// CertCtx. Created by RyCert_Create*Ctx (MOSK_Malloc, constructed
 // in place) and destroyed by RyCert_Destroy*Ctx, whose destructor releases
 // everything the context owns.
 struct CertCtx {
@@ -160,7 +160,7 @@ inline constexpr uint16_t kX = kAttrMarksExtensions;
 inline constexpr uint16_t kOnce = kAttrOnceOnly;
 inline constexpr uint16_t kLEN = kAttrUpperLen;
 
-// The one table of certificate attributes (Parts 4.3 and 4.4): the setter,
+// The one table of certificate attributes: the setter,
 // the query and the log lines all find their identifier here.
 // clang-format off
 inline constexpr AttrRow kCertAttrs[] = {
@@ -251,7 +251,7 @@ inline const AttrRow *certRow(int64_t id) {
 
 // --------------------------------------- shared by the certificate sources
 
-// Extension OIDs and types in the order Part 4.2 recognises them.
+// Extension OIDs and types in the order they are recognised.
 enum class CertExt : uint8_t {
   BasicConstraints,
   AuthorityKeyId,
@@ -276,7 +276,7 @@ void releasePrivate(PrivateExtension &p);
 // keeps (the decoded fields view it) and opens it. Failures logged.
 Status adoptRecord(CertCtx &ctx, const AnyBuf *rec, Tlv &out, const char *as);
 
-// Writes the TBSCertificate (steps 2 to 10 of Part 4.6); faults are logged
+// Writes the TBSCertificate; faults are logged
 // and returned, writer faults stay in `w`.
 Status writeTbs(DerWriter &w, const CertCtx &ctx);
 // Writes the Validity SEQUENCE.

@@ -1,4 +1,4 @@
-// Certificate decoding (Part 4.1) and extension decoding (Part 4.2).
+// Certificate decoding and extension decoding.
 //
 // The context keeps one copy of the certificate; every decoded field is a
 // view into it. Decoding walks the DER once with DerReader and allocates
@@ -19,7 +19,7 @@ Status fail(Status st, const char *name) {
 }
 
 // The next field of a SEQUENCE that must hold it: 109 when it ends early
-// (Part 4.1: each field after the first must be present).
+// (each field after the first must be present).
 Status nextField(DerReader &r, Tlv &t, const char *as) {
   if (r.atEnd()) {
     return RY_FAILED(Status::CertNotEnd, "RYCERT_CertNotEndErr");
@@ -89,7 +89,7 @@ Status bitStringParts(const Tlv &t, ByteSpan &bits, const char *as) {
 }
 
 //   Time ::= CHOICE { utcTime UTCTime, generalTime GeneralizedTime }
-// Part 4.1 tries the GeneralizedTime reader first and the UTCTime reader
+// Decoding tries the GeneralizedTime reader first and the UTCTime reader
 // after it, and reports the UTCTime reader's status: a malformed
 // GeneralizedTime therefore fails with that reader's 106 (wrong type).
 Status readCertTime(const Tlv &t, CertTime &out) {
@@ -105,7 +105,7 @@ Status readCertTime(const Tlv &t, CertTime &out) {
 
 //   SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier,
 //                                       subjectPublicKey BIT STRING }
-// (RFC 5280 4.1.2.7) The checks of Hx_DecodePubKey (Part 3.5): the algorithm
+// (RFC 5280 4.1.2.7) The checks of Hx_DecodePubKey: the algorithm
 // OID element and the key bits are kept, parameters must be well-formed.
 Status decodeSpki(CertCtx &ctx, const Tlv &spki) {
   if (spki.id != kIdSequence) {
@@ -154,7 +154,7 @@ struct ExtInfo {
   uint8_t CertExtensions::*present;
   const char *decoderName;
 };
-// Recognised in this order (Part 4.2).
+// Recognised in this order.
 const ExtInfo kExtInfo[] = {
     {CertExt::BasicConstraints, oid::kBasicConstraints, &CertExtensions::basicConstraintsPresent,
      "Hx_Cert_DecodeExtension_BasicConstraint"},
@@ -179,7 +179,7 @@ const ExtInfo *extInfo(CertExt type) {
   return nullptr;
 }
 
-// Extended key usage purposes and their flags in the 4-byte field (Part 4.2).
+// Extended key usage purposes and their flags in the 4-byte field.
 struct Purpose {
   oid::Octets oid;
   uint8_t byte;  // 0-based index into the field
@@ -352,7 +352,7 @@ Status decodeSki(CertExtensions &x, const ExtParts &p) {
 }
 
 //   KeyUsage ::= BIT STRING
-// Kept as Part 4.2 keeps it: the BIT STRING's whole content, the
+// Kept whole: the BIT STRING's whole content, the
 // unused-bits octet first.
 Status decodeKeyUsage(CertExtensions &x, const ExtParts &p) {
   Tlv t;
@@ -503,7 +503,7 @@ Status decodeExtension(CertCtx &ctx, const Tlv &ext, CertExt type, bool checkTyp
     return RY_FAILED(st, as);
   }
   if (checkType && info != nullptr && !oid::equal(info->oid, p.oid)) {
-    // Part 4.2: called with another type, the basic-constraints decoder
+    // Called with another type, the basic-constraints decoder
     // refuses it and the others ignore it.
     return type == CertExt::BasicConstraints
                ? RY_FAILED(Status::ExtensionContent, "RYCERT_ExtensionContentErr")
@@ -609,7 +609,7 @@ Status decodeTbs(CertCtx &ctx, const Tlv &tbs) {
   }
   DerReader r(tbs.content);
   if (r.atEnd()) {
-    return Status::Ok;  // Part 4.1: an empty SEQUENCE fills nothing more
+    return Status::Ok;  // an empty SEQUENCE fills nothing more
   }
   Tlv t;
   if (Status st = nextField(r, t, "RyAsn1_ReadSequence"); st != Status::Ok) {
@@ -718,7 +718,7 @@ Status decodeTbs(CertCtx &ctx, const Tlv &tbs) {
     if (Status st = decodeExtensions(ctx, t); st != Status::Ok) {
       return RY_FAILED(st, "Hx_Cert_DecodeExtensions");
     }
-    break;  // whatever follows is not read (Part 4.1), but must be well-formed
+    break;  // whatever follows is not read, but must be well-formed
   }
   if (Status st = skipRest(r, "RyAsn1_ReadSequence"); st != Status::Ok) {
     return st;
@@ -751,7 +751,7 @@ Status adoptRecord(CertCtx &ctx, const AnyBuf *rec, Tlv &out, const char *as) {
 
 namespace {
 
-// Part 4.1 RyCert_DecodeCert:
+// RyCert_DecodeCert:
 //   Certificate ::= SEQUENCE { tbsCertificate TBSCertificate,
 //                              signatureAlgorithm AlgorithmIdentifier,
 //                              signatureValue BIT STRING }

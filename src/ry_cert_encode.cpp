@@ -1,5 +1,5 @@
-// Certificate extension encoding (Part 4.5), assembly and signing (Part
-// 4.6). The whole TBSCertificate is written in one pass by one DerWriter
+// Certificate extension encoding, assembly and signing. The whole
+// TBSCertificate is written in one pass by one DerWriter
 // (sized from the context, grown if needed); the signing step of
 // ry_x509.h signs it where it stands and wraps it.
 //
@@ -16,7 +16,7 @@ namespace {
 constexpr char kSrcFile[] = "ry_cert";
 
 // Extended key usage purposes in the order they are written, with their
-// flag in the 4-byte purpose field (Part 4.5).
+// flag in the 4-byte purpose field.
 struct Purpose {
   oid::Octets oid;
   uint8_t byte;  // 0-based
@@ -34,7 +34,7 @@ const Purpose kPurposes[] = {
 };
 
 // The caller's purpose bytes right-aligned in the 4-byte field; a value
-// longer than 4 bytes leaves it zero (Part 4.5).
+// longer than 4 bytes leaves it zero.
 void purposeField(ByteSpan v, uint8_t field[4]) {
   std::memset(field, 0, 4);
   if (v.size() <= 4 && !v.empty()) {
@@ -120,7 +120,13 @@ Status writeAltName(DerWriter &w, ByteSpan extOid, uint8_t critical, const NameF
 
 //   BasicConstraints ::= SEQUENCE { cA BOOLEAN DEFAULT FALSE,
 //                                   pathLenConstraint INTEGER (0..MAX) OPTIONAL }
-void writeBasicConstraints(DerWriter &w, const CertExtensions &x) {
+// A path length only means something for a CA (RFC 5280 4.2.1.9: CAs MUST
+// NOT include pathLenConstraint unless cA is TRUE), and strict parsers
+// refuse it otherwise: refused here like an empty extended key usage.
+Status writeBasicConstraints(DerWriter &w, const CertExtensions &x) {
+  if (x.pathLenPresent && x.cA == 0) {
+    return RY_FAILED(Status::ExtensionContent, "PATHLEN WITHOUT CA");
+  }
   writeExtension(w, oid::kBasicConstraints, x.basicConstraintsCritical, [&](DerWriter &v) {
     const DerWriter::Mark seq = v.open(kIdSequence);
     if (x.cA != 0) {
@@ -131,6 +137,7 @@ void writeBasicConstraints(DerWriter &w, const CertExtensions &x) {
     }
     v.close(seq);
   });
+  return Status::Ok;
 }
 
 //   KeyUsage ::= BIT STRING (bit 0, digitalSignature, is the first byte's top bit)
@@ -250,7 +257,7 @@ Status extensionRecord(Fill &&fill, AnyBuf **out) {
 
 }  // namespace
 
-// Part 4.5 Hx_Cert_EncodeExtensions: [3] EXPLICIT Extensions, in a fixed order.
+// Hx_Cert_EncodeExtensions: [3] EXPLICIT Extensions, in a fixed order.
 Status writeExtensions(DerWriter &w, const CertCtx &ctx) {
   const CertExtensions &x = ctx.extensions;
   if (!ctx.hasExtensions || !anyExtension(x)) {
@@ -284,7 +291,9 @@ Status writeExtensions(DerWriter &w, const CertCtx &ctx) {
     }
   }
   if (x.basicConstraintsPresent) {
-    writeBasicConstraints(w, x);
+    if (Status st = writeBasicConstraints(w, x); st != Status::Ok) {
+      return st;
+    }
   }
   if (x.keyUsagePresent) {
     writeKeyUsage(w, x);
@@ -362,7 +371,7 @@ Status writeTbs(DerWriter &w, const CertCtx &ctx) {
 
 namespace {
 
-// Part 4.6 RyCert_EncodeCert.
+// RyCert_EncodeCert.
 //   Certificate ::= SEQUENCE { tbsCertificate TBSCertificate,
 //                              signatureAlgorithm AlgorithmIdentifier,
 //                              signatureValue BIT STRING }
@@ -496,7 +505,7 @@ RYCERT_API uint32_t Hx_Cert_EncodeExtension_SubjectAltName(CertCtx *ctx, AnyBuf 
 }
 RYCERT_API uint32_t Hx_Cert_EncodeExtension_BasicConstraint(CertCtx *ctx, AnyBuf **out) {
   return encodeOne(ctx, out,
-                   [](DerWriter &w, const CertExtensions &x) { writeBasicConstraints(w, x); });
+                   [](DerWriter &w, const CertExtensions &x) { return writeBasicConstraints(w, x); });
 }
 RYCERT_API uint32_t Hx_Cert_EncodeExtension_KeyUsage(CertCtx *ctx, AnyBuf **out) {
   return encodeOne(ctx, out, [](DerWriter &w, const CertExtensions &x) { writeKeyUsage(w, x); });

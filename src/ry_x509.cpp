@@ -156,7 +156,7 @@ void forEachAtv(ByteSpan rdns, Fn &&fn) {
 
 }  // namespace
 
-// Mirrors the node decoder of Part 3.2 (readName), check for check and log
+// Mirrors the node decoder (readName), check for check and log
 // line for log line, without building nodes.
 Status checkName(const Tlv &name, NameField &n, const char *as) {
   const auto fail = [&](Status st, const char *what) {
@@ -289,7 +289,7 @@ ByteSpan firstComponent(const NameField &n, uint32_t code) {
 }
 
 Status renderDn(const NameField &n, AnyBuf &out) {
-  // Last occurrence of each shown component wins (Hx_GetDN, Part 3.2).
+  // Last occurrence of each shown component wins (Hx_GetDN).
   ByteSpan slot[kTextSlots] = {};
   bool present[kTextSlots] = {};
   const auto take = [&](const NameComponent *c, ByteSpan v) {

@@ -148,7 +148,7 @@ void swapNames(NameField &a, NameField &b);
 void clearName(NameField &n);
 // Appends a node for component `c` whose value is a copy of `value`, with
 // string tag 19 (PrintableString; the Name writer picks the string type
-// that can hold it, Part 3.2). 100 ("------>MOSK_Malloc") on allocation
+// that can hold it). 100 ("------>MOSK_Malloc") on allocation
 // failure, the name then unchanged.
 Status appendComponent(NameField &n, const NameComponent &c, ByteSpan value);
 // Checks a Name element as Hx_DecodeIssuerSubject would read it (each RDN
@@ -357,7 +357,7 @@ inline constexpr uint32_t kMaxSignatureLen = 10240;
 struct SignSpec {
   // The signatureAlgorithm after the TBS: OID content octets, and whether a
   // NULL parameters element follows (certificates and requests) or none
-  // (CRLs, Part 5.2).
+  // (CRLs).
   ByteSpan algorithmOid;
   bool nullParams;
   // Storing the signature is logged as the Parts log their setter call:

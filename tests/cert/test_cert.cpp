@@ -1,4 +1,4 @@
-// Certificates (Parts 4.1 to 4.6 with the mends of issue 14): the decoder's
+// Certificates : the decoder's
 // field ladder and every prefix, each entry point's checks in order, setter
 // and query round trips through encode -> decode for every identifier, the
 // once-only rules, the signing step's protocol and cache, allocation-failure
@@ -277,7 +277,7 @@ const LadderRow kTbsLadder[] = {
     {"validity", RYCERT_TagNotMatchErr, RYCERT_TagNotMatchErr},
     {"subject", RYCERT_TagNotMatchErr, RYCERT_TagNotMatchErr},
     {"subjectPublicKeyInfo", RYCERT_TagNotMatchErr, RYCERT_TagNotMatchErr},
-    // Part 4.1: the element after the key is the extensions field whatever
+    // The element after the key is the extensions field whatever
     // its identifier.
     {"extensions", RYCERT_OK, RYCERT_OK},
 };
@@ -440,7 +440,7 @@ TEST(Decode, ValidityFaults) {
       {"UTCTime month 13",
        tlv(0x30, cat({tlv(0x17, str("201302030405Z")), tlv(0x17, str("200102030405Z"))})),
        RYCERT_InvalidTimeFieldErr},
-      // GeneralizedTime is tried first, then UTCTime, whose status counts (Part 4.1).
+      // GeneralizedTime is tried first, then UTCTime, whose status counts.
       {"bad GeneralizedTime",
        tlv(0x30, cat({tlv(0x18, str("20201302030405Z")), tlv(0x17, str("200102030405Z"))})),
        RYCERT_TagNotMatchErr},
@@ -456,7 +456,7 @@ TEST(Decode, ValidityFaults) {
   }
 }
 
-// Extensions: each type's decoding (Part 4.2), by the extension list given.
+// Extensions: each type's decoding, by the extension list given.
 struct ExtRow {
   const char *name;
   std::vector<Bytes> exts;
@@ -923,8 +923,8 @@ TEST(EntryPoints, ExportedEncoders) {
 
 // ============================================== encoder: what is written
 
-// The Extension elements that setters give, one by one (Part 4.5 with the
-// mends of issue 14).
+// The Extension elements that setters give, one by one (with the strict-DER
+// rules of the encoders).
 struct EncRow {
   const char *name;
   std::vector<std::pair<uint32_t, Bytes>> sets;  // identifier, value
@@ -1070,8 +1070,10 @@ TEST(Encode, EachExtensionAsWritten) {
        {{CERTEX_AUTHORITY, hex("01")}, {CERTEX_PATHLENCONSTRAINT, hex("00")}},
        hex("300F0603551D13040830060101FF020100")},
       {"path length 00 05 is minimal",
-       {{CERTEX_PATHLENCONSTRAINT, hex("0005")}},
-       hex("300C0603551D1304053003020105")},
+       {{CERTEX_AUTHORITY, hex("01")}, {CERTEX_PATHLENCONSTRAINT, hex("0005")}},
+       hex("300F0603551D13040830060101FF020105")},
+      {"path length without cA", {{CERTEX_PATHLENCONSTRAINT, hex("05")}}, {},
+       RYCERT_ExtensionContentErr},
       {"EKU C0 00 00 00",
        {{CERTEX_EXTKEY_USAGE, hex("C0000000")}},
        hex("301D0603551D250416301406082B0601050507030106082B06010505070302")},
@@ -1227,7 +1229,7 @@ TEST(RoundTrip, EveryIdentifier) {
         {CERT_ISSUER_ORGANIZATIONALUNITNAME, str("U1")},
         {CERT_ISSUER_COMMONNAME, str("CA_1")},
         {CERT_ISSUER_EMAIL, str("ca@x.example")},
-        // The Name decoder does not recognise these three (Part 4.3).
+        // The Name decoder does not recognise these three.
         {CERT_ISSUER_POSTALADDRESS, {}},
         {CERT_ISSUER_POSTALCODE, {}},
         {CERT_ISSUER_TELEPHONE, {}},
@@ -1560,7 +1562,7 @@ TEST(AllocationFailures, Decoding) {
       }
       const bool faultBefore = MOSK_TestFaultFired() != 0;
       // Every query after it. Only the DN texts allocate; one that cannot
-      // be rendered is an empty answer with status 0 (Part 4.3: benign).
+      // be rendered is an empty answer with status 0 (benign).
       for (int32_t id = 1; rc == RYCERT_OK && id <= 129; ++id) {
         uint32_t len = 0;
         const bool notYet = MOSK_TestFaultFired() == 0;
