@@ -43,6 +43,22 @@ bool faultNow() {
   return r < 0 && gPersistent.load(std::memory_order_relaxed);
 }
 
+// What MOSK_DebugFlag points at: nonzero until the log file has been
+// looked for, then nonzero exactly when a line would be captured or
+// written. Written only with atomic stores (bit 0: not yet known, bit 1:
+// a log file, bit 2: capture).
+constexpr int kFlagUnknown = 1;
+constexpr int kFlagFile = 2;
+constexpr int kFlagCapture = 4;
+volatile int gDebugFlag = kFlagUnknown;
+std::mutex gFlagMutex;  // orders the read-modify-writes of gDebugFlag
+
+void updateFlag(int clear, int set) {
+  std::lock_guard<std::mutex> lock(gFlagMutex);
+  const int v = __atomic_load_n(&gDebugFlag, __ATOMIC_RELAXED);
+  __atomic_store_n(&gDebugFlag, (v & ~clear) | set, __ATOMIC_RELAXED);
+}
+
 // The log file is opened once, on the first message, from MOSK_DEBUG_LOG.
 int logFd() {
   static const int fd = [] {
@@ -52,10 +68,21 @@ int logFd() {
     }
     return ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   }();
+  static const bool flagged = [] {
+    try {
+      updateFlag(kFlagUnknown, fd >= 0 ? kFlagFile : 0);
+    } catch (...) {
+      // A lock that fails leaves the flag "not yet known": callers then
+      // ask MOSK_DebugEnabled, which stays exact.
+    }
+    return true;
+  }();
+  (void)flagged;
   return fd;
 }
 
 std::atomic<bool> gCapture{false};
+
 std::mutex gCaptureMutex;
 // A deque never moves its elements when it grows at the end, so the text of
 // a captured line (short strings keep it inside the element) stays where
@@ -103,6 +130,8 @@ int MOSK_Free(void *block) {
 }
 
 int MOSK_DebugEnabled(void) { return (gCapture.load(std::memory_order_relaxed) || logFd() >= 0) ? 1 : 0; }
+
+const volatile int *MOSK_DebugFlag(void) { return &gDebugFlag; }
 
 int MOSK_DebugMessage(const char * /*logFile*/, const char *sourceFile, int line,
                       const char *text) {
@@ -156,7 +185,16 @@ void MOSK_TestClearFault(void) {
 
 int MOSK_TestFaultFired(void) { return gFired.load() ? 1 : 0; }
 
-void MOSK_TestCaptureLog(int on) { gCapture.store(on != 0); }
+void MOSK_TestCaptureLog(int on) {
+  gCapture.store(on != 0);
+  try {
+    updateFlag(kFlagCapture, on != 0 ? kFlagCapture : 0);
+  } catch (...) {
+    // The flag keeps its value; with capture switched on and the flag
+    // still clear, lines would be skipped, so fall back to "not yet known".
+    __atomic_store_n(&gDebugFlag, kFlagUnknown, __ATOMIC_RELAXED);
+  }
+}
 
 // The queries lock too; a lock that fails answers as an empty capture.
 uint32_t MOSK_TestLogCount(void) {

@@ -37,6 +37,16 @@ MOSK_API int MOSK_DebugMessage(const char *logFile, const char *sourceFile, int 
  * composing lines nobody reads. */
 MOSK_API int MOSK_DebugEnabled(void);
 
+/* MOSK_DebugFlag: the address of a word that is zero only when no debug
+ * message would go anywhere, so that a caller can skip a line with one
+ * inline load instead of a call. The address is the same for the life of
+ * the process. Until the first MOSK_DebugEnabled or MOSK_DebugMessage call
+ * has looked at MOSK_DEBUG_LOG the word is nonzero (not yet known): on a
+ * nonzero word, call MOSK_DebugEnabled for the answer. Read it with a
+ * relaxed atomic load (__atomic_load_n(flag, __ATOMIC_RELAXED)); the
+ * runtime writes it atomically. */
+MOSK_API const volatile int *MOSK_DebugFlag(void);
+
 #ifdef __cplusplus
 }
 #endif

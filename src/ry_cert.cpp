@@ -6,48 +6,65 @@
 
 CertCtx::CertCtx() = default;
 
+namespace {
+// Release for the destructor: owners are freed, nothing is reset (the
+// record goes away), and empty owners cost no call into the runtime.
+inline void releaseField(rycert2::ByteField &f) {
+  if (f.owned) {
+    MOSK_Free(const_cast<uint8_t *>(f.data));
+  }
+}
+inline void releaseName(rycert2::NameField &n) {
+  if (n.head != nullptr) {
+    Hx_FreeName(n.head);
+  }
+}
+inline void releaseRecord(AnyBuf &b) {
+  if (b.data != nullptr || b.next != nullptr) {
+    Hx_ClearAnybuf(&b);
+  }
+}
+}  // namespace
+
 CertCtx::~CertCtx() {
   using namespace rycert2;
-  // The fields have an order of release; every owner below is independent,
-  // so the order only matters for readability.
+  // Every owner below is independent, so the order only matters for
+  // readability.
   clearSigner(signer);
-  Hx_ClearAnybuf(&certificateDer);
+  releaseRecord(certificateDer);
   for (uint8_t *block : adopted) {
     MOSK_Free(block);
   }
-  adopted.clear();
-  Hx_ClearAnybuf(&issuerDnText);
-  Hx_ClearAnybuf(&subjectDnText);
+  releaseRecord(issuerDnText);
+  releaseRecord(subjectDnText);
   CertExtensions &x = extensions;
-  clearField(x.akiKeyId);
-  clearField(x.policyOid);
+  releaseField(x.akiKeyId);
+  releaseField(x.policyOid);
   for (PolicyQualifier &q : x.policyQualifiers) {
-    clearField(q.text);
+    releaseField(q.text);
   }
-  x.policyQualifiers.clear();
   for (DistPoint &d : x.distPoints) {
-    clearField(d.fullName);
+    releaseField(d.fullName);
   }
-  x.distPoints.clear();
-  clearField(x.extKeyUsage);
-  clearName(x.issuerAltDirName);
-  clearName(x.subjectAltDirName);
-  clearField(x.skiValue);
+  releaseField(x.extKeyUsage);
+  releaseName(x.issuerAltDirName);
+  releaseName(x.subjectAltDirName);
+  releaseField(x.skiValue);
   for (PrivateExtension &p : x.privateExtensions) {
     releasePrivate(p);
   }
-  x.privateExtensions.clear();
-  clearField(innerAlgorithm);
-  clearField(outerAlgorithm);
-  clearField(serialNumber);
-  clearField(signature);
-  clearField(publicKeyAlgorithm);
-  clearField(publicKey);
-  clearField(tbsDer);
-  clearName(issuer);
-  clearName(subject);
-  clearField(x.keyUsageBits);
-  clearField(x.pathLen);
+  releaseField(innerAlgorithm);
+  releaseField(outerAlgorithm);
+  releaseField(serialNumber);
+  releaseField(signature);
+  releaseField(publicKeyAlgorithm);
+  releaseField(publicKey);
+  releaseField(tbsDer);
+  releaseName(issuer);
+  releaseName(subject);
+  releaseField(x.keyUsageBits);
+  releaseField(x.pathLen);
+  // The arrays' own blocks go with their destructors.
 }
 
 namespace rycert2 {
@@ -297,7 +314,7 @@ Status setPrivate(CertCtx &ctx, ByteSpan oid, uint8_t critical, ByteSpan value) 
 // ---------------------------------------------------------------- queries
 
 // DN text: rendered on the first query and kept.
-ByteSpan dnText(CertCtx &ctx, CertSlot slot) {
+[[gnu::noinline]] ByteSpan dnText(CertCtx &ctx, CertSlot slot) {
   AnyBuf &cache = slot == kSlotIssuerDn ? ctx.issuerDnText : ctx.subjectDnText;
   if (cache.length == 0) {
     if (renderDn(slot == kSlotIssuerDn ? ctx.issuer : ctx.subject, cache) != Status::Ok) {
@@ -309,24 +326,83 @@ ByteSpan dnText(CertCtx &ctx, CertSlot slot) {
   return bytesOf(cache);
 }
 
+// An iterator over the distribution points: a query with a buffer moves
+// on, a length query does not; it stops for good at a point without a
+// distributionPoint name.
+[[gnu::noinline]] ByteSpan distPointAnswer(CertExtensions &x, bool advance) {
+  const bool answers = x.crlDistPointsPresent && x.distCursorSet &&
+                       x.distCursor < x.distPoints.size() && x.distPoints[x.distCursor].present &&
+                       x.distPoints[x.distCursor].hasName;
+  if (!answers) {
+    return {};
+  }
+  const ByteSpan value = x.distPoints[x.distCursor].fullName.view();
+  if (advance) {
+    ++x.distCursor;
+  }
+  return value;
+}
+
+// The first value of a name row's component: from the index that decoding
+// built when it is usable and has one, else by the general lookup.
+inline ByteSpan nameAnswer(const NameField &n, const AttrRow &row) {
+  const NameComponent &c = *rowComponent(row);
+  if (!n.der.empty() && n.indexed == n.der.data()) {
+    const NameField::Seen &s = n.seen[&c - kNameComponents];
+    if (s.firstAt != NameField::kNoValue) {
+      return n.der.subspan(s.firstAt, s.firstLen);
+    }
+  }
+  return firstComponent(n, c);
+}
+
+// One byte of a flag, answered only while its extension is present.
+inline ByteSpan flagAnswer(bool present, const uint8_t &flag) {
+  return present ? ByteSpan{&flag, 1} : ByteSpan{};
+}
+
+// The char query: every case reads its field in place (no second lookup),
+// and only the DN text and the iterator leave this function.
 Status getChar(CertCtx &ctx, int32_t id, uint8_t *buffer, uint32_t *outLen) {
   *outLen = 0;
-  const AttrRow *row = certRow(id);
-  if (row == nullptr || (row->flags & kAttrGet) == 0 || row->kind == AttrKind::Int) {
+  const AttrRow *row = certCharQueryRow(id);
+  if (row == nullptr) {
     return notSupported("Get RYCERT_AttributeNotSupportErr");
   }
-  const CertExtensions &x = ctx.extensions;
+  CertExtensions &x = ctx.extensions;
   const auto slot = CertSlot(row->slot);
   ByteSpan value;
-  uint8_t flagByte = 0;
   switch (slot) {
+    case kSlotTbs:
+      value = ctx.tbsDer.view();
+      break;
+    case kSlotOuterAlg:
+      value = ctx.outerAlgorithm.view();
+      break;
+    case kSlotSignature:
+      value = ctx.signature.view();
+      break;
+    case kSlotSerial:
+      value = ctx.serialNumber.view();
+      break;
+    case kSlotInnerAlg:
+      value = ctx.innerAlgorithm.view();
+      break;
+    case kSlotPubKeyAlg:
+      value = ctx.publicKeyAlgorithm.view();
+      break;
+    case kSlotPubKey:
+      value = ctx.publicKey.view();
+      break;
     case kSlotIssuerDn:
     case kSlotSubjectDn:
       value = dnText(ctx, slot);
       break;
     case kSlotIssuer:
+      value = nameAnswer(ctx.issuer, *row);
+      break;
     case kSlotSubject:
-      value = firstComponent(*nameOf(ctx, slot), *rowComponent(*row));
+      value = nameAnswer(ctx.subject, *row);
       break;
     case kSlotAki:
       value = x.akiPresent && x.akiKeyIdPresent ? x.akiKeyId.view() : ByteSpan{};
@@ -344,34 +420,18 @@ Status getChar(CertCtx &ctx, int32_t id, uint8_t *buffer, uint32_t *outLen) {
       value = x.extKeyUsagePresent ? x.extKeyUsage.view() : ByteSpan{};
       break;
     case kSlotKeyUsageCritical:
+      value = flagAnswer(x.keyUsagePresent, x.keyUsageCritical);
+      break;
     case kSlotBcCritical:
-    case kSlotBcAuthority: {
-      const bool present =
-          slot == kSlotKeyUsageCritical ? x.keyUsagePresent : x.basicConstraintsPresent;
-      flagByte = slot == kSlotKeyUsageCritical ? x.keyUsageCritical
-                 : slot == kSlotBcCritical     ? x.basicConstraintsCritical
-                                               : x.cA;
-      value = present ? ByteSpan{&flagByte, 1} : ByteSpan{};
+      value = flagAnswer(x.basicConstraintsPresent, x.basicConstraintsCritical);
       break;
-    }
-    case kSlotCrlDist: {
-      // An iterator over the distribution points: a query with a
-      // buffer moves on, a length query does not; it stops for good at a
-      // point without a distributionPoint name.
-      CertExtensions &mx = ctx.extensions;
-      const bool answers =
-          mx.crlDistPointsPresent && mx.distCursorSet && mx.distCursor < mx.distPoints.size() &&
-          mx.distPoints[mx.distCursor].present && mx.distPoints[mx.distCursor].hasName;
-      if (answers) {
-        value = mx.distPoints[mx.distCursor].fullName.view();
-        if (buffer != nullptr) {
-          ++mx.distCursor;
-        }
-      }
+    case kSlotBcAuthority:
+      value = flagAnswer(x.basicConstraintsPresent, x.cA);
       break;
-    }
-    default:
-      value = fieldOf(ctx, slot)->view();
+    case kSlotCrlDist:
+      value = distPointAnswer(x, buffer != nullptr);
+      break;
+    default:  // no other slot has a char query row
       break;
   }
   answerBytes(value, buffer, outLen);

@@ -243,6 +243,24 @@ inline const char *certGetLine(const AttrRow &row, bool lengthQuery) {
   const size_t i = size_t(&row - kCertAttrs);
   return lengthQuery ? kCertGetLines.getLen[i] : kCertGetLines.get[i];
 }
+// The row of an identifier that the char query answers (kAttrGet, not an
+// Int row), or -1: the query's whole row check is one load.
+inline constexpr auto kCertCharQueryAt = [] {
+  std::array<int8_t, kCertLastId + 1> at{};
+  for (size_t id = 0; id < at.size(); ++id) {
+    const int8_t i = kCertAttrAt[id];
+    at[id] = i >= 0 && (kCertAttrs[size_t(i)].flags & kAttrGet) != 0 &&
+                     kCertAttrs[size_t(i)].kind != AttrKind::Int
+                 ? i
+                 : int8_t(-1);
+  }
+  return at;
+}();
+inline const AttrRow *certCharQueryRow(int64_t id) {
+  return id >= 0 && id <= kCertLastId && kCertCharQueryAt[size_t(id)] >= 0
+             ? &kCertAttrs[kCertCharQueryAt[size_t(id)]]
+             : nullptr;
+}
 inline const AttrRow *certRow(int64_t id) {
   return id >= 0 && id <= kCertLastId && kCertAttrAt[size_t(id)] >= 0
              ? &kCertAttrs[kCertAttrAt[size_t(id)]]
