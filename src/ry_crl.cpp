@@ -10,19 +10,6 @@ namespace rycert2 {
 namespace {
 constexpr char kSrcFile[] = "ry_crl";
 
-void swapName(NameField &a, NameField &b) {
-  std::swap(a.der, b.der);
-  std::swap(a.head, b.head);
-  std::swap(a.tail, b.tail);
-  // An empty chain's tail points at its own head.
-  if (a.head == nullptr) {
-    a.tail = &a.head;
-  }
-  if (b.head == nullptr) {
-    b.tail = &b.head;
-  }
-}
-
 // Logs a reader step's failure (its own line, then `as`) and returns it.
 Status logged(Status st, const char *failName, const char *as) {
   return stepLogged(st, failName, kSrcFile, __LINE__, as);
@@ -288,43 +275,6 @@ size_t countElements(ByteSpan content) {
   return n;
 }
 
-// An AlgorithmIdentifier's OID; one without any element lacks its OID.
-Status readAlgorithmOf(const Tlv &alg, ByteSpan &oid) {
-  if (alg.id == kIdSequence && alg.content.empty()) {
-    RY_FAILED(Status::CrlNotEnd, "RYCERT_CrlNotEndErr");
-    return RY_FAILED(Status::CrlNotEnd, "RyAsn1_ReadObjectId");
-  }
-  const char *fn = nullptr;
-  if (Status st = readAlgorithm(alg, oid, fn); st != Status::Ok) {
-    return RY_FAILED(st, fn);
-  }
-  return Status::Ok;
-}
-
-Status readVersion(const Tlv &v, uint32_t &out) {
-  ByteSpan c = v.content;
-  if (c.size() >= 2 && c[0] == 0x00) {
-    c = c.subspan(1);
-  }
-  // X.690 8.3.1; a version beyond 32 bits is no version this decoder knows.
-  if (c.empty() || c.size() > 4) {
-    return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadInteger");
-  }
-  uint32_t n = 0;
-  for (uint8_t b : c) {
-    n = (n << 8) | b;
-  }
-  out = n;
-  return Status::Ok;
-}
-
-// The one copy a decode keeps: `bytes` into `own`.
-Status ownCopy(ByteSpan bytes, AnyBuf &own) {
-  AnyBuf view{const_cast<uint8_t *>(bytes.data()), uint32_t(bytes.size()), 0, 2,
-              bytes.empty() ? 0u : tagOf(bytes[0]), nullptr, nullptr};
-  return copyInto(own, view);
-}
-
 }  // namespace
 
 CrlTbs::CrlTbs() { initName(issuer); }
@@ -343,7 +293,7 @@ void swapTbs(CrlTbs &a, CrlTbs &b) {
   std::swap(a.versionSet, b.versionSet);
   std::swap(a.version, b.version);
   std::swap(a.innerAlg, b.innerAlg);
-  swapName(a.issuer, b.issuer);
+  swapNames(a.issuer, b.issuer);
   std::swap(a.thisUpdate, b.thisUpdate);
   std::swap(a.nextUpdate, b.nextUpdate);
   std::swap(a.nextUpdateSet, b.nextUpdateSet);
@@ -444,7 +394,7 @@ Status decodeTbs(const Tlv &tbs, CrlTbs &out) {
     return st;
   }
   ByteSpan algOid;
-  if (Status st = readAlgorithmOf(alg, algOid); st != Status::Ok) {
+  if (Status st = readAlgorithmOf(alg, Status::CrlNotEnd, algOid); st != Status::Ok) {
     return st;
   }
   setView(out.innerAlg, algOid);
@@ -517,27 +467,10 @@ CrlCtx::~CrlCtx() {
 namespace rycert2 {
 namespace {
 
-Status createCtx(CrlCtx **out) {
-  RY_LOG("======>", "RyCert_CreateCrlEncodeCtx Begin");
-  RY_REQUIRE(out);
-  void *block = RY_ALLOC(sizeof(CrlCtx));
-  if (block == nullptr) {
-    return RY_NO_MEMORY();
-  }
-  *out = new (block) CrlCtx();
-  RY_LOG("======>", "RyCert_CreateCrlEncodeCtx End");
-  return Status::Ok;
-}
+Status createCtx(CrlCtx **out) { return newContext(out, kSrcFile, "RyCert_CreateCrlEncodeCtx"); }
 
 Status destroyCtx(CrlCtx *ctx) {
-  RY_LOG("======>", "RyCert_DestroyCrlEncodeCtx Begin");
-  if (ctx == nullptr) {
-    return Status::Ok;
-  }
-  ctx->~CrlCtx();
-  MOSK_Free(ctx);
-  RY_LOG("======>", "RyCert_DestroyCrlEncodeCtx End");
-  return Status::Ok;
+  return deleteContext(ctx, kSrcFile, "RyCert_DestroyCrlEncodeCtx");
 }
 
 //   CertificateList ::= SEQUENCE { tbsCertList TBSCertList,
@@ -546,33 +479,16 @@ Status destroyCtx(CrlCtx *ctx) {
 // has been read: a failed decode leaves the context as it was.
 Status decodeCrl(CrlCtx &ctx, const uint8_t *der, uint32_t derLen) {
   RY_LOG("======>", "RyCert_DecodeCrl Begin");
-  // The outer header gives the length; a caller's length that is shorter
-  // than it is refused rather than read past.
-  Header h;
-  const char *fn = nullptr;
-  if (Status st = headerStatus(parseHeader({der, derLen}, h), Status::InvalidLength,
-                               "RYCERT_InvalidLengthErr", fn);
-      st != Status::Ok) {
-    RY_FAILED(st, fn);
-    return RY_FAILED(st, "RyAsn1_GetCertLength");
-  }
-  if (uint64_t(h.headerLen) + h.contentLen > derLen) {
-    RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr");
-    return RY_FAILED(Status::InvalidLength, "RyAsn1_GetCertLength");
-  }
   AnyBuf copy{};
   EmbeddedGuard copyGuard(copy);
-  if (Status st = ownCopy({der, h.headerLen + h.contentLen}, copy); st != Status::Ok) {
+  ByteSpan content;
+  if (Status st = openSignedCopy(der, derLen, copy, content); st != Status::Ok) {
     return st;
   }
-  const ByteSpan whole = bytesOf(copy);
-  if (h.id != kIdSequence) {
-    RY_FAILED(Status::TagNotMatch, "TAG != RY_DER_ID_SEQUENCE");
-    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
-  }
-  DerReader r(whole.subspan(h.headerLen));
+  DerReader r(content);
   CrlTbs t;
   Tlv tbs;
+  const char *fn = nullptr;
   if (Status st = RY_STEP(r.expect(DerReader::kAnyId, tbs, fn, Status::CrlNotEnd), fn,
                           "RyAsn1_ReadSequence");
       st != Status::Ok) {
@@ -581,31 +497,10 @@ Status decodeCrl(CrlCtx &ctx, const uint8_t *der, uint32_t derLen) {
   if (Status st = decodeTbs(tbs, t); st != Status::Ok) {
     return RY_FAILED(st, "Hx_CRL_DecodeTBS");
   }
-  Tlv alg;
-  if (Status st = RY_STEP(r.expect(DerReader::kAnyId, alg, fn, Status::CrlNotEnd), fn,
-                          "RyAsn1_ReadSequence");
-      st != Status::Ok) {
-    return st;
-  }
   ByteSpan algOid;
-  if (Status st = readAlgorithmOf(alg, algOid); st != Status::Ok) {
+  ByteSpan sig;
+  if (Status st = readSignatureFields(r, Status::CrlNotEnd, algOid, sig); st != Status::Ok) {
     return st;
-  }
-  Tlv sig;
-  if (Status st = RY_STEP(r.expect(kIdBitString, sig, fn, Status::CrlNotEnd), fn,
-                          "RyAsn1_ReadBitString");
-      st != Status::Ok) {
-    return st;
-  }
-  // X.690 8.6.2: the initial octet counts the unused bits, 0 to 7.
-  if (sig.content.empty() || sig.content[0] > 7) {
-    return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadBitString");
-  }
-  while (!r.atEnd()) {
-    Tlv more;
-    if (Status st = RY_NEXT(r, more, "RyAsn1_ReadSequence"); st != Status::Ok) {
-      return st;
-    }
   }
   // Commit: the old state goes with `t` and `copy`.
   swapTbs(ctx.t, t);
@@ -613,23 +508,10 @@ Status decodeCrl(CrlCtx &ctx, const uint8_t *der, uint32_t derLen) {
   clearField(ctx.outerAlg);
   setView(ctx.outerAlg, algOid);
   clearField(ctx.signature);
-  setView(ctx.signature, sig.content.subspan(1));
+  setView(ctx.signature, sig);
   Hx_ClearAnybuf(&ctx.issuerDnText);
   RY_LOG("======>", "RyCert_DecodeCrl End");
   return Status::Ok;
-}
-
-// An element given on its own: copied into `own`, then read from there.
-Status openOwnCopy(const AnyBuf *rec, AnyBuf &own, Tlv &out, const char *as) {
-  Tlv given;
-  if (Status st = RY_OPEN(rec, given, as); st != Status::Ok) {
-    return st;
-  }
-  if (Status st = ownCopy(given.whole, own); st != Status::Ok) {
-    return st;
-  }
-  const char *fn = nullptr;
-  return openRecord(&own, out, fn);  // the same bytes: cannot fail
 }
 
 Status decodeTbsAlone(CrlCtx &ctx, const AnyBuf *rec) {

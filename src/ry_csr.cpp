@@ -9,104 +9,6 @@ namespace rycert2 {
 namespace {
 constexpr char kSrcFile[] = "ry_csr";
 
-void swapName(NameField &a, NameField &b) {
-  std::swap(a.der, b.der);
-  std::swap(a.head, b.head);
-  std::swap(a.tail, b.tail);
-  // An empty chain's tail points at its own head.
-  if (a.head == nullptr) {
-    a.tail = &a.head;
-  }
-  if (b.head == nullptr) {
-    b.tail = &b.head;
-  }
-}
-
-Status ownCopy(ByteSpan bytes, AnyBuf &own) {
-  AnyBuf view{const_cast<uint8_t *>(bytes.data()), uint32_t(bytes.size()), 0, 2,
-              bytes.empty() ? 0u : tagOf(bytes[0]), nullptr, nullptr};
-  return copyInto(own, view);
-}
-
-// An AlgorithmIdentifier's OID; one without any element lacks its OID.
-Status readAlgorithmOf(const Tlv &alg, ByteSpan &oid) {
-  if (alg.id == kIdSequence && alg.content.empty()) {
-    RY_FAILED(Status::CsrNotEnd, "RYCERT_CsrNotEndErr");
-    return RY_FAILED(Status::CsrNotEnd, "RyAsn1_ReadObjectId");
-  }
-  const char *fn = nullptr;
-  if (Status st = readAlgorithm(alg, oid, fn); st != Status::Ok) {
-    return RY_FAILED(st, fn);
-  }
-  return Status::Ok;
-}
-
-Status readVersion(const Tlv &v, uint32_t &out) {
-  ByteSpan c = v.content;
-  if (c.size() >= 2 && c[0] == 0x00) {
-    c = c.subspan(1);
-  }
-  if (c.empty() || c.size() > 4) {  // X.690 8.3.1; no version needs more than 32 bits
-    return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadInteger");
-  }
-  uint32_t n = 0;
-  for (uint8_t b : c) {
-    n = (n << 8) | b;
-  }
-  out = n;
-  return Status::Ok;
-}
-
-// Reads a subjectPublicKeyInfo into views (RFC 5280 4.1.2.7):
-//   SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier,
-//                                       subjectPublicKey BIT STRING }
-// `algorithm` is the whole OID element, `key` the bits after the
-// unused-bits octet. Failures are logged, the last line naming
-// Hx_DecodePubKey.
-Status readSpki(const Tlv &spki, ByteSpan &algorithm, ByteSpan &key) {
-  const char *fn = nullptr;
-  if (spki.id != kIdSequence) {
-    RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
-    return RY_FAILED(Status::TagNotMatch, "Hx_DecodePubKey");
-  }
-  DerReader parts(spki.content);
-  Tlv alg;
-  Tlv bits;
-  Status st = RY_STEP(parts.expect(kIdSequence, alg, fn, Status::CsrNotEnd), fn,
-                      "RyAsn1_ReadSequence");
-  if (st == Status::Ok) {
-    st = RY_STEP(parts.expect(kIdBitString, bits, fn, Status::CsrNotEnd), fn,
-                 "RyAsn1_ReadBitString");
-  }
-  if (st == Status::Ok) {
-    st = RY_STEP(parts.finish(fn), fn, "RyAsn1_ReadSequence");
-  }
-  DerReader algParts(alg.content);
-  Tlv oidElem;
-  if (st == Status::Ok) {
-    st = RY_STEP(algParts.expect(kIdOid, oidElem, fn, Status::CsrNotEnd), fn,
-                 "RyAsn1_ReadObjectId");
-  }
-  if (st == Status::Ok && oidElem.content.empty()) {
-    st = RY_FAILED(Status::InvalidLength, "RyAsn1_ReadObjectId");
-  }
-  // Parameters, when present, must be well-formed elements.
-  while (st == Status::Ok && !algParts.atEnd()) {
-    Tlv param;
-    st = RY_NEXT(algParts, param, "RyAsn1_ReadSequence");
-  }
-  // X.690 8.6.2: the initial octet counts the unused bits, 0 to 7.
-  if (st == Status::Ok && (bits.content.empty() || bits.content[0] > 7)) {
-    st = RY_FAILED(Status::InvalidLength, "RyAsn1_ReadBitString");
-  }
-  if (st != Status::Ok) {
-    return RY_FAILED(st, "Hx_DecodePubKey");
-  }
-  algorithm = oidElem.whole;
-  key = bits.content.subspan(1);
-  return Status::Ok;
-}
-
 //   Attribute ::= SEQUENCE { type OBJECT IDENTIFIER,
 //                            values SET SIZE(1..MAX) OF AttributeValue }
 // Only the first value is kept.
@@ -195,7 +97,7 @@ void swapInfo(CsrInfo &a, CsrInfo &b) {
   std::swap(a.own, b.own);
   std::swap(a.tbs, b.tbs);
   std::swap(a.version, b.version);
-  swapName(a.subject, b.subject);
+  swapNames(a.subject, b.subject);
   std::swap(a.keyAlgorithm, b.keyAlgorithm);
   std::swap(a.keyAlgorithmIsElement, b.keyAlgorithmIsElement);
   std::swap(a.key, b.key);
@@ -267,7 +169,7 @@ Status decodeInfo(const Tlv &cri, CsrInfo &out) {
   }
   ByteSpan algorithm;
   ByteSpan key;
-  if (Status st = readSpki(spki, algorithm, key); st != Status::Ok) {
+  if (Status st = readSpki(spki, Status::CsrNotEnd, algorithm, key); st != Status::Ok) {
     return st;
   }
   setView(out.keyAlgorithm, algorithm);
@@ -299,32 +201,16 @@ Status decodeInfo(const Tlv &cri, CsrInfo &out) {
 
 Status decodeCsr(CsrCtx &ctx, const uint8_t *der, uint32_t derLen) {
   RY_LOG("======>", "RyCert_DecodeCsr Begin");
-  // The outer header gives the length; a caller's length shorter than it is
-  // refused rather than read past.
-  Header h;
-  const char *fn = nullptr;
-  if (Status st = headerStatus(parseHeader({der, derLen}, h), Status::InvalidLength,
-                               "RYCERT_InvalidLengthErr", fn);
-      st != Status::Ok) {
-    RY_FAILED(st, fn);
-    return RY_FAILED(st, "RyAsn1_GetCertLength");
-  }
-  if (uint64_t(h.headerLen) + h.contentLen > derLen) {
-    RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr");
-    return RY_FAILED(Status::InvalidLength, "RyAsn1_GetCertLength");
-  }
-  if (h.id != kIdSequence) {
-    RY_FAILED(Status::TagNotMatch, "TAG != RY_DER_ID_SEQUENCE");
-    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
-  }
   AnyBuf copy{};
   EmbeddedGuard copyGuard(copy);
-  if (Status st = ownCopy({der, h.headerLen + h.contentLen}, copy); st != Status::Ok) {
+  ByteSpan content;
+  if (Status st = openSignedCopy(der, derLen, copy, content); st != Status::Ok) {
     return st;
   }
-  DerReader r(bytesOf(copy).subspan(h.headerLen));
+  DerReader r(content);
   CsrInfo info;
   Tlv cri;
+  const char *fn = nullptr;
   if (Status st = RY_STEP(r.expect(DerReader::kAnyId, cri, fn, Status::CsrNotEnd), fn,
                           "RyAsn1_ReadSequence");
       st != Status::Ok) {
@@ -333,30 +219,10 @@ Status decodeCsr(CsrCtx &ctx, const uint8_t *der, uint32_t derLen) {
   if (Status st = decodeInfo(cri, info); st != Status::Ok) {
     return RY_FAILED(st, "Hx_CSR_DecodeTBS");
   }
-  Tlv alg;
-  if (Status st = RY_STEP(r.expect(DerReader::kAnyId, alg, fn, Status::CsrNotEnd), fn,
-                          "RyAsn1_ReadSequence");
-      st != Status::Ok) {
-    return st;
-  }
   ByteSpan algOid;
-  if (Status st = readAlgorithmOf(alg, algOid); st != Status::Ok) {
+  ByteSpan sig;
+  if (Status st = readSignatureFields(r, Status::CsrNotEnd, algOid, sig); st != Status::Ok) {
     return st;
-  }
-  Tlv sig;
-  if (Status st = RY_STEP(r.expect(kIdBitString, sig, fn, Status::CsrNotEnd), fn,
-                          "RyAsn1_ReadBitString");
-      st != Status::Ok) {
-    return st;
-  }
-  if (sig.content.empty() || sig.content[0] > 7) {  // X.690 8.6.2
-    return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadBitString");
-  }
-  while (!r.atEnd()) {
-    Tlv more;
-    if (Status st = RY_NEXT(r, more, "RyAsn1_ReadSequence"); st != Status::Ok) {
-      return st;
-    }
   }
   // Commit: the old state goes with `info` and `copy`.
   swapInfo(ctx.info, info);
@@ -364,22 +230,9 @@ Status decodeCsr(CsrCtx &ctx, const uint8_t *der, uint32_t derLen) {
   clearField(ctx.outerAlg);
   setView(ctx.outerAlg, algOid);
   clearField(ctx.signature);
-  setView(ctx.signature, sig.content.subspan(1));
+  setView(ctx.signature, sig);
   RY_LOG("======>", "RyCert_DecodeCsr End");
   return Status::Ok;
-}
-
-// An element given on its own: copied into `own`, then read from there.
-Status openOwnCopy(const AnyBuf *rec, AnyBuf &own, Tlv &out, const char *as) {
-  Tlv given;
-  if (Status st = RY_OPEN(rec, given, as); st != Status::Ok) {
-    return st;
-  }
-  if (Status st = ownCopy(given.whole, own); st != Status::Ok) {
-    return st;
-  }
-  const char *fn = nullptr;
-  return openRecord(&own, out, fn);  // the same bytes: cannot fail
 }
 
 Status decodeInfoAlone(CsrCtx &ctx, const AnyBuf *rec) {
@@ -476,27 +329,10 @@ Status getPrivate(CsrCtx &ctx, uint32_t *index, uint8_t *typeBuffer, uint32_t *t
   return Status::Ok;
 }
 
-Status createCtx(CsrCtx **out) {
-  RY_LOG("======>", "RyCert_CreateCsrEncodeCtx Begin");
-  RY_REQUIRE(out);
-  void *block = RY_ALLOC(sizeof(CsrCtx));
-  if (block == nullptr) {
-    return RY_NO_MEMORY();
-  }
-  *out = new (block) CsrCtx();
-  RY_LOG("======>", "RyCert_CreateCsrEncodeCtx End");
-  return Status::Ok;
-}
+Status createCtx(CsrCtx **out) { return newContext(out, kSrcFile, "RyCert_CreateCsrEncodeCtx"); }
 
 Status destroyCtx(CsrCtx *ctx) {
-  RY_LOG("======>", "RyCert_DestroyCsrEncodeCtx Begin");
-  if (ctx == nullptr) {
-    return Status::Ok;
-  }
-  ctx->~CsrCtx();
-  MOSK_Free(ctx);
-  RY_LOG("======>", "RyCert_DestroyCsrEncodeCtx End");
-  return Status::Ok;
+  return deleteContext(ctx, kSrcFile, "RyCert_DestroyCsrEncodeCtx");
 }
 
 }  // namespace

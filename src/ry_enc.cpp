@@ -279,6 +279,43 @@ Status publicKeyFor(const TokenSessions &ts, int32_t keyIndex, const uint8_t *ke
   return modulusLength(ts.second(), key.handle, key.modulusLen, "C_GetAttributeValue");
 }
 
+Status privateKeyFor(const TokenSessions &ts, int32_t keyIndex, const uint8_t *keyDer,
+                     uint32_t keyDerLen, SessionObject &created, KeyRef &key, bool tokenModulus) {
+  if (keyIndex == 0) {
+    if (Status st = createPrivateKey(ts.first(), keyDer, keyDerLen, created, key.modulusLen);
+        st != Status::Ok) {
+      return st;
+    }
+    key.session = ts.first();
+    key.handle = created.handle();
+    return Status::Ok;
+  }
+  if (Status st = findByLabel(ts.second(), kPrivateLabel, keyIndex, key.handle); st != Status::Ok) {
+    return st;
+  }
+  key.session = ts.second();
+  return tokenModulus
+             ? modulusLength(ts.second(), key.handle, key.modulusLen, "C_GetAttributeValue")
+             : Status::Ok;
+}
+
+Status destroyAndClose(TokenSessions &ts, SessionObject &obj, bool destroyIt) {
+  if (destroyIt) {
+    if (Status st = RY_DESTROY(obj); st != Status::Ok) {
+      return st;
+    }
+  }
+  return ts.close();
+}
+
+Status reportLength(CK_ULONG len, uint32_t &out, Status over, const char *why) {
+  if (!fits32(len)) {
+    return RY_TOK_FAILED(over, why);
+  }
+  out = uint32_t(len);
+  return Status::Ok;
+}
+
 }  // namespace rycert2
 
 using namespace rycert2;

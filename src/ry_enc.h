@@ -134,6 +134,21 @@ Status modulusLength(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE key, CK_ULONG &len, c
 Status publicKeyFor(const TokenSessions &ts, int32_t keyIndex, const uint8_t *keyDer,
                     uint32_t keyDerLen, SessionObject &created, KeyRef &key);
 
+// The signing or decrypting key: a session object from the RSAPrivateKey
+// `keyDer` in the first session (key index 0) or the token key labelled
+// kPrivateLabel found in the second, whose modulus length is asked for when
+// `tokenModulus`.
+Status privateKeyFor(const TokenSessions &ts, int32_t keyIndex, const uint8_t *keyDer,
+                     uint32_t keyDerLen, SessionObject &created, KeyRef &key, bool tokenModulus);
+
+// The end of an operation's success path: `obj` destroyed when `destroyIt`
+// (checked, "---->C_DestroyObject "), then the sessions closed.
+Status destroyAndClose(TokenSessions &ts, SessionObject &obj, bool destroyIt = true);
+
+// A length the module reports back into a caller's 32-bit length; a longer
+// one is refused with `over` and the line "---->" + `why`.
+Status reportLength(CK_ULONG len, uint32_t &out, Status over, const char *why);
+
 // ----------------------------------------------------------- algorithms
 
 // Signature algorithm codes and their mechanisms, one table for signing,

@@ -97,19 +97,11 @@ Status encodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLe
     if (Status st = RY_DESTROY(secret); st != Status::Ok) {
       return st;
     }
-    if (keyIndex == 0) {
-      if (Status st = RY_DESTROY(created); st != Status::Ok) {
-        return st;
-      }
-    }
-    if (Status st = ts.close(); st != Status::Ok) {
+    if (Status st = destroyAndClose(ts, created, keyIndex == 0); st != Status::Ok) {
       return st;
     }
-    if (!fits32(len + blockLen)) {
-      return refuse("envelope over 32 bits");
-    }
-    *envelopeLen = uint32_t(len + blockLen);
-    return Status::Ok;
+    return reportLength(len + blockLen, *envelopeLen, Status::InvalidLength,
+                        "envelope over 32 bits");
   }
 
   if (*envelopeLen < blockLen) {
@@ -155,19 +147,10 @@ Status encodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLe
     // The receiver splits the envelope at its modulus length.
     return RY_TOK_FAILED(tokStatus(CKR_ENCRYPTED_DATA_LEN_RANGE), "C_Encrypt ");
   }
-  if (keyIndex == 0) {
-    if (Status st = RY_DESTROY(created); st != Status::Ok) {
-      return st;
-    }
-  }
-  if (Status st = ts.close(); st != Status::Ok) {
+  if (Status st = destroyAndClose(ts, created, keyIndex == 0); st != Status::Ok) {
     return st;
   }
-  if (!fits32(len + blockLen)) {
-    return refuse("envelope over 32 bits");
-  }
-  *envelopeLen = uint32_t(len + blockLen);
-  return Status::Ok;
+  return reportLength(len + blockLen, *envelopeLen, Status::InvalidLength, "envelope over 32 bits");
 }
 
 Status decodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen,
@@ -180,25 +163,10 @@ Status decodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLe
   const CK_SESSION_HANDLE first = ts.first();
   SessionObject created;
   KeyRef recipient;
-  if (keyIndex == 0) {
-    if (Status st = createPrivateKey(first, keyDer, keyDerLen, created, recipient.modulusLen);
-        st != Status::Ok) {
-      return st;
-    }
-    recipient.session = first;
-    recipient.handle = created.handle();
-  } else {
-    if (Status st = findByLabel(ts.second(), kPrivateLabel, keyIndex, recipient.handle);
-        st != Status::Ok) {
-      return st;
-    }
-    recipient.session = ts.second();
-    // The RSA block is as long as the token key's modulus, whatever its size.
-    if (Status st = modulusLength(ts.second(), recipient.handle, recipient.modulusLen,
-                                  "C_GetAttributeValue");
-        st != Status::Ok) {
-      return st;
-    }
+  // The RSA block is as long as the key's modulus, whatever its size.
+  if (Status st = privateKeyFor(ts, keyIndex, keyDer, keyDerLen, created, recipient, true);
+      st != Status::Ok) {
+    return st;
   }
   const CK_ULONG blockLen = recipient.modulusLen;
   if (blockLen == 0 || envelopeLen < blockLen) {
@@ -253,17 +221,10 @@ Status decodeEnvelope(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLe
       st != Status::Ok) {
     return st;
   }
-  if (Status st = RY_DESTROY(secret); st != Status::Ok) {
+  if (Status st = destroyAndClose(ts, secret); st != Status::Ok) {
     return st;
   }
-  if (Status st = ts.close(); st != Status::Ok) {
-    return st;
-  }
-  if (!fits32(len)) {
-    return refuse("data over 32 bits");
-  }
-  *dataLen = uint32_t(len);
-  return Status::Ok;
+  return reportLength(len, *dataLen, Status::InvalidLength, "data over 32 bits");
 }
 
 }  // namespace

@@ -37,6 +37,11 @@ Status deriveKey(CK_SESSION_HANDLE s, CK_MECHANISM_TYPE type, const uint8_t *pas
 Status pbe(bool encrypt, const uint8_t *password, uint32_t passwordLen, const uint8_t *salt,
            uint32_t saltLen, uint32_t iterations, const uint8_t *input, uint32_t inputLen,
            uint8_t *output, uint32_t *outputLen, uint32_t algorithm) {
+  // The argument checks of Ry_EncodePBE and Ry_DecodePBE.
+  RY_REQUIRE(outputLen);
+  RY_REQUIRE_BYTES(password, passwordLen);
+  RY_REQUIRE_BYTES(salt, saltLen);
+  RY_REQUIRE_BYTES(input, inputLen);
   TokenSessions ts;
   if (Status st = ts.open(Second::Always); st != Status::Ok) {
     return st;
@@ -74,17 +79,10 @@ Status pbe(bool encrypt, const uint8_t *password, uint32_t passwordLen, const ui
       return st;
     }
   }
-  if (Status st = RY_DESTROY(key); st != Status::Ok) {
+  if (Status st = destroyAndClose(ts, key); st != Status::Ok) {
     return st;
   }
-  if (Status st = ts.close(); st != Status::Ok) {
-    return st;
-  }
-  if (!fits32(len)) {
-    return RY_TOK_FAILED(Status::InvalidLength, "output over 32 bits");
-  }
-  *outputLen = uint32_t(len);
-  return Status::Ok;
+  return reportLength(len, *outputLen, Status::InvalidLength, "output over 32 bits");
 }
 
 // The MAC key: derived with CKM_PBE_MD2_DES_CBC, no salt, one iteration;
@@ -142,19 +140,11 @@ Status mac(bool sign, const uint8_t *password, uint32_t passwordLen, const uint8
       return st;
     }
   }
-  if (Status st = RY_DESTROY(key); st != Status::Ok) {
+  if (Status st = destroyAndClose(ts, key); st != Status::Ok) {
     return st;
   }
-  if (Status st = ts.close(); st != Status::Ok) {
-    return st;
-  }
-  if (sign) {
-    if (!fits32(len)) {
-      return RY_TOK_FAILED(Status::InvalidLength, "MAC over 32 bits");
-    }
-    *macOutLen = uint32_t(len);
-  }
-  return Status::Ok;
+  return sign ? reportLength(len, *macOutLen, Status::InvalidLength, "MAC over 32 bits")
+              : Status::Ok;
 }
 
 }  // namespace
@@ -169,10 +159,6 @@ RYCERT_API uint32_t Ry_EncodePBE(const uint8_t *password, uint32_t passwordLen, 
                                  uint32_t inputLen, uint8_t *output, uint32_t *outputLen,
                                  uint32_t algorithm) {
   return RY_C_BOUNDARY({
-    RY_REQUIRE(outputLen);
-    RY_REQUIRE_BYTES(password, passwordLen);
-    RY_REQUIRE_BYTES(salt, saltLen);
-    RY_REQUIRE_BYTES(input, inputLen);
     return pbe(true, password, passwordLen, salt, saltLen, iterations, input, inputLen, output,
                outputLen, algorithm);
   });
@@ -183,10 +169,6 @@ RYCERT_API uint32_t Ry_DecodePBE(const uint8_t *password, uint32_t passwordLen, 
                                  uint32_t inputLen, uint8_t *output, uint32_t *outputLen,
                                  uint32_t algorithm) {
   return RY_C_BOUNDARY({
-    RY_REQUIRE(outputLen);
-    RY_REQUIRE_BYTES(password, passwordLen);
-    RY_REQUIRE_BYTES(salt, saltLen);
-    RY_REQUIRE_BYTES(input, inputLen);
     return pbe(false, password, passwordLen, salt, saltLen, iterations, input, inputLen, output,
                outputLen, algorithm);
   });

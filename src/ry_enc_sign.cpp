@@ -12,12 +12,41 @@ Status unknownAlgorithm() {
 }
 
 // Lengths the module reports go back into the caller's 32-bit lengths.
-Status reportLength(CK_ULONG len, uint32_t &out) {
-  if (!fits32(len)) {
-    return RY_TOK_FAILED(tokStatus(CKR_GENERAL_ERROR), "length over 32 bits");
+Status reportOut(CK_ULONG len, uint32_t &out) {
+  return reportLength(len, out, tokStatus(CKR_GENERAL_ERROR), "length over 32 bits");
+}
+
+// The module's single-part calls that take input and give output
+// (C_SignInit/C_Sign, C_EncryptInit/C_Encrypt): one shape each.
+using InitFn = CK_RV (*)(CK_SESSION_HANDLE, CK_MECHANISM_PTR, CK_OBJECT_HANDLE);
+using OneShotFn = CK_RV (*)(CK_SESSION_HANDLE, CK_BYTE_PTR, CK_ULONG, CK_BYTE_PTR, CK_ULONG_PTR);
+struct OneShot {
+  InitFn init;
+  const char *initName;
+  OneShotFn run;
+  const char *runName;
+};
+
+// The operation with `key` (made from the caller's DER when `created`
+// holds it): init, the call (a NULL output reports the length only,
+// PKCS#11 v2.40 5.2; the unfinished operation ends with the session), the
+// key object destroyed, the sessions closed, and the length reported.
+Status runOneShot(const OneShot &op, CK_MECHANISM_TYPE type, TokenSessions &ts,
+                  SessionObject &created, bool keyCreated, const KeyRef &key, const uint8_t *data,
+                  uint32_t dataLen, uint8_t *out, uint32_t *outLen) {
+  CK_MECHANISM mech = {type, nullptr, 0};
+  if (Status st = RY_P11(op.init(key.session, &mech, key.handle), op.initName); st != Status::Ok) {
+    return st;
   }
-  out = uint32_t(len);
-  return Status::Ok;
+  CK_ULONG len = ul(*outLen);
+  if (Status st = RY_P11(op.run(key.session, inBytes(data), ul(dataLen), out, &len), op.runName);
+      st != Status::Ok) {
+    return st;
+  }
+  if (Status st = destroyAndClose(ts, created, keyCreated); st != Status::Ok) {
+    return st;
+  }
+  return reportOut(len, *outLen);
 }
 
 Status signData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen, const uint8_t *data,
@@ -34,42 +63,13 @@ Status signData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen, con
   }
   SessionObject created;
   KeyRef key;
-  if (keyIndex == 0) {
-    if (Status st = createPrivateKey(ts.first(), keyDer, keyDerLen, created, key.modulusLen);
-        st != Status::Ok) {
-      return st;
-    }
-    key.session = ts.first();
-    key.handle = created.handle();
-  } else {
-    if (Status st = findByLabel(ts.second(), kPrivateLabel, keyIndex, key.handle);
-        st != Status::Ok) {
-      return st;
-    }
-    key.session = ts.second();
-  }
-  CK_MECHANISM mech = {alg->mechanism, nullptr, 0};
-  if (Status st = RY_P11(C_SignInit(key.session, &mech, key.handle), "C_SignInit ");
+  if (Status st = privateKeyFor(ts, keyIndex, keyDer, keyDerLen, created, key, false);
       st != Status::Ok) {
     return st;
   }
-  // C_Sign with a NULL signature reports the length only (PKCS#11 v2.40
-  // 5.2); the unfinished operation ends with the session.
-  CK_ULONG len = ul(*signatureLen);
-  if (Status st =
-          RY_P11(C_Sign(key.session, inBytes(data), ul(dataLen), signature, &len), "C_Sign ");
-      st != Status::Ok) {
-    return st;
-  }
-  if (keyIndex == 0) {
-    if (Status st = RY_DESTROY(created); st != Status::Ok) {
-      return st;
-    }
-  }
-  if (Status st = ts.close(); st != Status::Ok) {
-    return st;
-  }
-  return reportLength(len, *signatureLen);
+  static constexpr OneShot kSign = {C_SignInit, "C_SignInit ", C_Sign, "C_Sign "};
+  return runOneShot(kSign, alg->mechanism, ts, created, keyIndex == 0, key, data, dataLen,
+                    signature, signatureLen);
 }
 
 Status verifyData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen, const uint8_t *data,
@@ -99,12 +99,7 @@ Status verifyData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen, c
       st != Status::Ok) {
     return st;
   }
-  if (keyIndex == 0) {
-    if (Status st = RY_DESTROY(created); st != Status::Ok) {
-      return st;
-    }
-  }
-  return ts.close();
+  return destroyAndClose(ts, created, keyIndex == 0);
 }
 
 Status encData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen, const uint8_t *data,
@@ -118,26 +113,9 @@ Status encData(int32_t keyIndex, const uint8_t *keyDer, uint32_t keyDerLen, cons
   if (Status st = publicKeyFor(ts, keyIndex, keyDer, keyDerLen, created, key); st != Status::Ok) {
     return st;
   }
-  CK_MECHANISM mech = {CKM_RSA_X_509, nullptr, 0};
-  if (Status st = RY_P11(C_EncryptInit(key.session, &mech, key.handle), "C_EncryptInit ");
-      st != Status::Ok) {
-    return st;
-  }
-  CK_ULONG len = ul(*encryptedLen);
-  if (Status st =
-          RY_P11(C_Encrypt(key.session, inBytes(data), ul(dataLen), encrypted, &len), "C_Encrypt ");
-      st != Status::Ok) {
-    return st;
-  }
-  if (keyIndex == 0) {
-    if (Status st = RY_DESTROY(created); st != Status::Ok) {
-      return st;
-    }
-  }
-  if (Status st = ts.close(); st != Status::Ok) {
-    return st;
-  }
-  return reportLength(len, *encryptedLen);
+  static constexpr OneShot kEncrypt = {C_EncryptInit, "C_EncryptInit ", C_Encrypt, "C_Encrypt "};
+  return runOneShot(kEncrypt, CKM_RSA_X_509, ts, created, keyIndex == 0, key, data, dataLen,
+                    encrypted, encryptedLen);
 }
 
 }  // namespace

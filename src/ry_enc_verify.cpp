@@ -16,7 +16,14 @@ constexpr uint32_t kKeyRoom = 512;
 constexpr uint32_t kSigRoom = 512;
 constexpr uint32_t kOidRoom = 128;
 
-template <class T, uint32_t (*Destroy)(T *)>
+Status fromCall(uint32_t st, const char *logName) {
+  return st == 0 ? Status::Ok : RY_FAILED(static_cast<Status>(st), logName);
+}
+
+// One family's decode context: created and decoded by open(), destroyed on
+// every path (checked by release() on the success path).
+template <class T, uint32_t (*Create)(T **), uint32_t (*Decode)(T *, const uint8_t *, uint32_t),
+          uint32_t (*Destroy)(T *)>
 class DecodeCtx {
  public:
   DecodeCtx() = default;
@@ -27,8 +34,14 @@ class DecodeCtx {
       Destroy(p_);
     }
   }
-  T **out() { return &p_; }
   T *get() const { return p_; }
+  // A new context holding `der` decoded; the calls' names are the log text.
+  Status open(const uint8_t *der, uint32_t len, const char *createName, const char *decodeName) {
+    if (Status st = fromCall(Create(&p_), createName); st != Status::Ok) {
+      return st;
+    }
+    return fromCall(Decode(p_, der, len), decodeName);
+  }
   // The checked release of the success path.
   Status release(const char *logName) {
     T *p = p_;
@@ -40,13 +53,12 @@ class DecodeCtx {
  private:
   T *p_ = nullptr;
 };
-using CertDecode = DecodeCtx<CertCtx, RyCert_DestroyCertDecodeCtx>;
-using CrlDecode = DecodeCtx<CrlCtx, RyCert_DestroyCrlDecodeCtx>;
-using CsrDecode = DecodeCtx<CsrCtx, RyCert_DestroyCsrDecodeCtx>;
-
-Status fromCall(uint32_t st, const char *logName) {
-  return st == 0 ? Status::Ok : RY_FAILED(static_cast<Status>(st), logName);
-}
+using CertDecode =
+    DecodeCtx<CertCtx, RyCert_CreateCertDecodeCtx, RyCert_DecodeCert, RyCert_DestroyCertDecodeCtx>;
+using CrlDecode =
+    DecodeCtx<CrlCtx, RyCert_CreateCrlDecodeCtx, RyCert_DecodeCrl, RyCert_DestroyCrlDecodeCtx>;
+using CsrDecode =
+    DecodeCtx<CsrCtx, RyCert_CreateCsrDecodeCtx, RyCert_DecodeCsr, RyCert_DestroyCsrDecodeCtx>;
 
 // A value read into a fixed area.
 template <uint32_t Room>
@@ -114,14 +126,11 @@ struct Issuer {
 
 Status readIssuer(const uint8_t *der, uint32_t len, Issuer &out) {
   CertDecode ctx;
-  if (Status st = fromCall(RyCert_CreateCertDecodeCtx(ctx.out()), "RyCert_CreateCertDecodeCtx");
+  if (Status st = ctx.open(der, len, "RyCert_CreateCertDecodeCtx", "RyCert_DecodeCert");
       st != Status::Ok) {
     return st;
   }
   CertCtx *c = ctx.get();
-  if (Status st = fromCall(RyCert_DecodeCert(c, der, len), "RyCert_DecodeCert"); st != Status::Ok) {
-    return st;
-  }
   auto query = [c](int32_t id) {
     return [c, id](uint8_t *b, uint32_t *n) { return RyCert_GetCertAttributeChar(c, id, b, n); };
   };
@@ -174,8 +183,18 @@ Status checkSignature(Query &&query, int32_t algId, int32_t sigId, int32_t tbsId
       "Ry_VerifyData");
 }
 
-bool sameText(const Area<kDnRoom> &a, const Area<kDnRoom> &b) {
-  return a.length == b.length && std::memcmp(a.bytes, b.bytes, a.length) == 0;
+// The issuer name a certificate or CRL gives (the two-call query `q`) must
+// be the issuer certificate's subject, as text.
+template <class Query>
+Status checkIssuerName(Query &&q, const char *logName, const Area<kDnRoom> &subject) {
+  Area<kDnRoom> name;
+  if (Status st = readArea(q, name, logName); st != Status::Ok) {
+    return st;
+  }
+  if (name.length != subject.length || std::memcmp(name.bytes, subject.bytes, name.length) != 0) {
+    return RY_FAILED(Status::DnNotEqual, "RYCERT_DnNotEqualErr");
+  }
+  return Status::Ok;
 }
 
 Status verifyCert(const uint8_t *issuerDer, uint32_t issuerLen, const uint8_t *der, uint32_t len) {
@@ -184,24 +203,18 @@ Status verifyCert(const uint8_t *issuerDer, uint32_t issuerLen, const uint8_t *d
     return st;
   }
   CertDecode ctx;
-  if (Status st = fromCall(RyCert_CreateCertDecodeCtx(ctx.out()), "RyCert_CreateCertDecodeCtx");
+  if (Status st = ctx.open(der, len, "RyCert_CreateCertDecodeCtx", "RyCert_DecodeCert");
       st != Status::Ok) {
     return st;
   }
   CertCtx *c = ctx.get();
-  if (Status st = fromCall(RyCert_DecodeCert(c, der, len), "RyCert_DecodeCert"); st != Status::Ok) {
-    return st;
-  }
   auto query = [c](int32_t id) {
     return [c, id](uint8_t *b, uint32_t *n) { return RyCert_GetCertAttributeChar(c, id, b, n); };
   };
-  Area<kDnRoom> issuerName;
-  if (Status st = readArea(query(CERT_ISSUER_DN), issuerName, "RyCert_GetCertAttributeChar");
+  if (Status st =
+          checkIssuerName(query(CERT_ISSUER_DN), "RyCert_GetCertAttributeChar", issuer.subject);
       st != Status::Ok) {
     return st;
-  }
-  if (!sameText(issuerName, issuer.subject)) {
-    return RY_FAILED(Status::DnNotEqual, "RYCERT_DnNotEqualErr");
   }
   // The validity must lie within the issuer's; equal times pass.
   uint32_t notBefore = 0;
@@ -236,26 +249,20 @@ Status verifyCrl(const uint8_t *issuerDer, uint32_t issuerLen, const uint8_t *de
     return st;
   }
   CrlDecode ctx;
-  if (Status st = fromCall(RyCert_CreateCrlDecodeCtx(ctx.out()), "RyCert_CreateCrlDecodeCtx");
+  if (Status st = ctx.open(der, len, "RyCert_CreateCrlDecodeCtx", "RyCert_DecodeCrl");
       st != Status::Ok) {
     return st;
   }
   CrlCtx *c = ctx.get();
-  if (Status st = fromCall(RyCert_DecodeCrl(c, der, len), "RyCert_DecodeCrl"); st != Status::Ok) {
-    return st;
-  }
   auto query = [c](int32_t id) {
     return [c, id](uint8_t *b, uint32_t *n) {
       return RyCert_GetCrlAttributeChar(c, uint32_t(id), b, n);
     };
   };
-  Area<kDnRoom> issuerName;
-  if (Status st = readArea(query(CRL_ISSUER_DN), issuerName, "RyCert_GetCrlAttributeChar");
+  if (Status st =
+          checkIssuerName(query(CRL_ISSUER_DN), "RyCert_GetCrlAttributeChar", issuer.subject);
       st != Status::Ok) {
     return st;
-  }
-  if (!sameText(issuerName, issuer.subject)) {
-    return RY_FAILED(Status::DnNotEqual, "RYCERT_DnNotEqualErr");
   }
   if (Status st = checkSignature(query, CRL_OUTER_SIGNATUREALGORITHM, CRL_CA_SIGNATURE,
                                  CRL_TBS_CERTLIST, "RyCert_GetCrlAttributeChar", issuer.key);
@@ -267,14 +274,11 @@ Status verifyCrl(const uint8_t *issuerDer, uint32_t issuerLen, const uint8_t *de
 
 Status verifyCsr(const uint8_t *der, uint32_t len) {
   CsrDecode ctx;
-  if (Status st = fromCall(RyCert_CreateCsrDecodeCtx(ctx.out()), "RyCert_CreateCsrDecodeCtx");
+  if (Status st = ctx.open(der, len, "RyCert_CreateCsrDecodeCtx", "RyCert_DecodeCsr");
       st != Status::Ok) {
     return st;
   }
   CsrCtx *c = ctx.get();
-  if (Status st = fromCall(RyCert_DecodeCsr(c, der, len), "RyCert_DecodeCsr"); st != Status::Ok) {
-    return st;
-  }
   auto query = [c](int32_t id) {
     return [c, id](uint8_t *b, uint32_t *n) {
       return RyCert_GetCsrAttributeChar(c, uint32_t(id), b, n);

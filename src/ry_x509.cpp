@@ -626,3 +626,151 @@ Status signAndWrap(const Signer &signer, ByteSpan tbs, const SignSpec &spec, Any
 }
 
 }  // namespace rycert2
+
+// ------------------------------------- decoding shared by CRLs and requests
+
+namespace rycert2 {
+
+Status ownCopy(ByteSpan bytes, AnyBuf &own) {
+  AnyBuf view{const_cast<uint8_t *>(bytes.data()), uint32_t(bytes.size()), 0, 2,
+              bytes.empty() ? 0u : tagOf(bytes[0]), nullptr, nullptr};
+  return copyInto(own, view);
+}
+
+Status openOwnCopy(const AnyBuf *rec, AnyBuf &own, Tlv &out, const char *as) {
+  Tlv given;
+  if (Status st = RY_OPEN(rec, given, as); st != Status::Ok) {
+    return st;
+  }
+  if (Status st = ownCopy(given.whole, own); st != Status::Ok) {
+    return st;
+  }
+  const char *fn = nullptr;
+  return openRecord(&own, out, fn);  // the same bytes: cannot fail
+}
+
+Status readVersion(const Tlv &v, uint32_t &out) {
+  ByteSpan c = v.content;
+  if (c.size() >= 2 && c[0] == 0x00) {
+    c = c.subspan(1);
+  }
+  if (c.empty() || c.size() > 4) {
+    return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadInteger");
+  }
+  uint32_t n = 0;
+  for (uint8_t b : c) {
+    n = (n << 8) | b;
+  }
+  out = n;
+  return Status::Ok;
+}
+
+Status readAlgorithmOf(const Tlv &alg, Status missing, ByteSpan &oid) {
+  if (alg.id == kIdSequence && alg.content.empty()) {
+    RY_FAILED(missing, statusName(missing));
+    return RY_FAILED(missing, "RyAsn1_ReadObjectId");
+  }
+  const char *fn = nullptr;
+  if (Status st = readAlgorithm(alg, oid, fn); st != Status::Ok) {
+    return RY_FAILED(st, fn);
+  }
+  return Status::Ok;
+}
+
+Status readSpki(const Tlv &spki, Status missing, ByteSpan &algorithm, ByteSpan &key) {
+  if (spki.id != kIdSequence) {
+    RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
+    return RY_FAILED(Status::TagNotMatch, "Hx_DecodePubKey");
+  }
+  const char *fn = nullptr;
+  DerReader parts(spki.content);
+  Tlv alg;
+  Tlv bits;
+  Status st = RY_STEP(parts.expect(kIdSequence, alg, fn, missing), fn, "RyAsn1_ReadSequence");
+  if (st == Status::Ok) {
+    st = RY_STEP(parts.expect(kIdBitString, bits, fn, missing), fn, "RyAsn1_ReadBitString");
+  }
+  if (st == Status::Ok) {
+    st = RY_STEP(parts.finish(fn), fn, "RyAsn1_ReadSequence");
+  }
+  DerReader algParts(alg.content);
+  Tlv oidElem;
+  if (st == Status::Ok) {
+    st = RY_STEP(algParts.expect(kIdOid, oidElem, fn, missing), fn, "RyAsn1_ReadObjectId");
+  }
+  if (st == Status::Ok && oidElem.content.empty()) {
+    st = RY_FAILED(Status::InvalidLength, "RyAsn1_ReadObjectId");
+  }
+  while (st == Status::Ok && !algParts.atEnd()) {
+    Tlv param;
+    st = RY_NEXT(algParts, param, "RyAsn1_ReadSequence");
+  }
+  if (st == Status::Ok && (bits.content.empty() || bits.content[0] > 7)) {
+    st = RY_FAILED(Status::InvalidLength, "RyAsn1_ReadBitString");
+  }
+  if (st != Status::Ok) {
+    return RY_FAILED(st, "Hx_DecodePubKey");
+  }
+  algorithm = oidElem.whole;
+  key = bits.content.subspan(1);
+  return Status::Ok;
+}
+
+Status openSignedCopy(const uint8_t *der, uint32_t derLen, AnyBuf &copy, ByteSpan &content) {
+  // The outer header gives the length; a caller's length shorter than it
+  // is refused rather than read past.
+  Header h;
+  const char *fn = nullptr;
+  if (Status st = headerStatus(parseHeader({der, derLen}, h), Status::InvalidLength,
+                               "RYCERT_InvalidLengthErr", fn);
+      st != Status::Ok) {
+    RY_FAILED(st, fn);
+    return RY_FAILED(st, "RyAsn1_GetCertLength");
+  }
+  if (uint64_t(h.headerLen) + h.contentLen > derLen) {
+    RY_FAILED(Status::InvalidLength, "RYCERT_InvalidLengthErr");
+    return RY_FAILED(Status::InvalidLength, "RyAsn1_GetCertLength");
+  }
+  if (h.id != kIdSequence) {
+    RY_FAILED(Status::TagNotMatch, "TAG != RY_DER_ID_SEQUENCE");
+    return RY_FAILED(Status::TagNotMatch, "RyAsn1_ReadSequence");
+  }
+  if (Status st = ownCopy({der, h.headerLen + h.contentLen}, copy); st != Status::Ok) {
+    return st;
+  }
+  content = bytesOf(copy).subspan(h.headerLen);
+  return Status::Ok;
+}
+
+Status readSignatureFields(DerReader &r, Status missing, ByteSpan &algOid, ByteSpan &signature) {
+  const char *fn = nullptr;
+  Tlv alg;
+  if (Status st = RY_STEP(r.expect(DerReader::kAnyId, alg, fn, missing), fn,
+                          "RyAsn1_ReadSequence");
+      st != Status::Ok) {
+    return st;
+  }
+  if (Status st = readAlgorithmOf(alg, missing, algOid); st != Status::Ok) {
+    return st;
+  }
+  Tlv sig;
+  if (Status st = RY_STEP(r.expect(kIdBitString, sig, fn, missing), fn, "RyAsn1_ReadBitString");
+      st != Status::Ok) {
+    return st;
+  }
+  // X.690 8.6.2: the initial octet counts the unused bits, 0 to 7.
+  if (sig.content.empty() || sig.content[0] > 7) {
+    return RY_FAILED(Status::InvalidLength, "RyAsn1_ReadBitString");
+  }
+  // Later elements are not read, but must be elements.
+  while (!r.atEnd()) {
+    Tlv more;
+    if (Status st = RY_NEXT(r, more, "RyAsn1_ReadSequence"); st != Status::Ok) {
+      return st;
+    }
+  }
+  signature = sig.content.subspan(1);
+  return Status::Ok;
+}
+
+}  // namespace rycert2

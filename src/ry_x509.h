@@ -426,3 +426,84 @@ Status signAndWrapWriter(const Signer &signer, DerWriter &w, const SignSpec &spe
 void answerCached(const AnyBuf &cache, uint8_t *buffer, uint32_t *outLen, bool &done);
 
 }  // namespace rycert2
+
+// ------------------------------------- decoding shared by CRLs and requests
+
+namespace rycert2 {
+
+// The one copy a decode keeps: the element `bytes` into `own` (empty on
+// entry). 100 ("------>MOSK_Malloc") when the copy cannot be made.
+Status ownCopy(ByteSpan bytes, AnyBuf &own);
+
+// An element handed over on its own (Hx_*_Decode* of one part): opened as
+// `as` reads it (failures logged, the last line naming `as`), copied into
+// `own`, and opened again from there, so that `out` views `own`.
+Status openOwnCopy(const AnyBuf *rec, AnyBuf &own, Tlv &out, const char *as);
+
+//   Version ::= INTEGER
+// The INTEGER `v` as an unsigned value (a leading 00 octet dropped). 101
+// ("------>RyAsn1_ReadInteger") when it has no content (X.690 8.3.1) or
+// needs more than 32 bits: no known version does.
+Status readVersion(const Tlv &v, uint32_t &out);
+
+// readAlgorithm with its failure logged. An AlgorithmIdentifier without any
+// element (30 00) lacks its OID: `missing`, the family's status for an
+// element that is not there, with its own name and "RyAsn1_ReadObjectId".
+Status readAlgorithmOf(const Tlv &alg, Status missing, ByteSpan &oid);
+
+//   SubjectPublicKeyInfo ::= SEQUENCE { algorithm AlgorithmIdentifier,
+//                                       subjectPublicKey BIT STRING }
+// (RFC 5280 4.1.2.7) Views of the algorithm's whole OID element and of the
+// key bits after the unused-bits octet. A field that is not there gives
+// `missing`; an empty OID or an unused-bits octet above 7 (X.690 8.6.2)
+// 101; parameters, when present, must be well-formed elements. Failures
+// are logged, the last line naming Hx_DecodePubKey.
+Status readSpki(const Tlv &spki, Status missing, ByteSpan &algorithm, ByteSpan &key);
+
+// The start of decoding a signed object handed over as (der, derLen): its
+// outer header must be readable and lie within derLen (101, the last line
+// "------>RyAsn1_GetCertLength") and be a SEQUENCE (106, "TAG !=
+// RY_DER_ID_SEQUENCE" and "RyAsn1_ReadSequence"). Then the element is
+// copied into `copy` (empty on entry; 100 logged) and `content` views its
+// content octets there.
+Status openSignedCopy(const uint8_t *der, uint32_t derLen, AnyBuf &copy, ByteSpan &content);
+
+// The end of a signed object, after its TBS:
+//   signatureAlgorithm AlgorithmIdentifier, signature BIT STRING
+// and nothing but well-formed elements after them. `algOid` views the
+// OID content octets, `signature` the bits after the unused-bits octet. A
+// field that is not there gives `missing`. Failures are logged.
+Status readSignatureFields(DerReader &r, Status missing, ByteSpan &algOid, ByteSpan &signature);
+
+// The creators and destroyers of the three families' contexts: a context
+// from the runtime allocator, constructed in place (100 logged when none
+// can be had; NULL `out` 100, "------>Pointer is NULL"); destroying NULL
+// does nothing. The lines "======><name> Begin" and "... End" are logged
+// in the caller's source file `src`.
+template <class Ctx>
+Status newContext(Ctx **out, const char *src, std::string_view name) {
+  logLine(src, __LINE__, "======>", name, " Begin");
+  if (out == nullptr) {
+    return failed(Status::Memory, src, __LINE__, "Pointer is NULL");
+  }
+  void *block = allocBytes(src, __LINE__, sizeof(Ctx));
+  if (block == nullptr) {
+    return failed(Status::Memory, src, __LINE__, "MOSK_Malloc");
+  }
+  *out = new (block) Ctx();
+  logLine(src, __LINE__, "======>", name, " End");
+  return Status::Ok;
+}
+template <class Ctx>
+Status deleteContext(Ctx *ctx, const char *src, std::string_view name) {
+  logLine(src, __LINE__, "======>", name, " Begin");
+  if (ctx == nullptr) {
+    return Status::Ok;
+  }
+  ctx->~Ctx();
+  MOSK_Free(ctx);
+  logLine(src, __LINE__, "======>", name, " End");
+  return Status::Ok;
+}
+
+}  // namespace rycert2
