@@ -516,6 +516,29 @@ CK_RV rsaGenerate(CK_ULONG bits, ByteView exponent, AttrMap& pub, AttrMap& priv)
   return CKR_OK;
 }
 
+// One raw RSA operation on `in` with the key's context: `init` and the padding (PKCS#1 v1.5
+// or none), then `run` into a k-byte output; its failure is `runFailed`.
+using RsaInit = int (*)(EVP_PKEY_CTX*);
+using RsaOp = int (*)(EVP_PKEY_CTX*, unsigned char*, size_t*, const unsigned char*, size_t);
+CK_RV rsaRun(EVP_PKEY* key, bool pkcs, RsaInit init, RsaOp run, CK_RV runFailed, size_t k,
+             ByteView in, Bytes& out) {
+  PkeyCtx ctx = keyCtx(key);
+  if (!ctx) {
+    return CKR_HOST_MEMORY;
+  }
+  const int padding = pkcs ? RSA_PKCS1_PADDING : RSA_NO_PADDING;
+  out.resize(k);
+  size_t len = k;
+  if (init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), padding) != 1) {
+    return CKR_DEVICE_ERROR;
+  }
+  if (run(ctx.get(), out.data(), &len, in.data(), in.size()) != 1) {
+    return runFailed;
+  }
+  out.resize(len);
+  return CKR_OK;
+}
+
 CK_RV rsaPrivate(EVP_PKEY* key, bool pkcs, bool decrypt, ByteView in, Bytes& out) {
   const size_t k = rsaModulusBytes(key);
   Bytes padded;
@@ -527,32 +550,12 @@ CK_RV rsaPrivate(EVP_PKEY* key, bool pkcs, bool decrypt, ByteView in, Bytes& out
   } else if (decrypt ? in.size() != k : in.size() + 11 > k) {
     return decrypt ? CKR_ENCRYPTED_DATA_LEN_RANGE : CKR_DATA_LEN_RANGE;
   }
-  PkeyCtx ctx = keyCtx(key);
-  if (!ctx) {
-    return CKR_HOST_MEMORY;
-  }
-  const int padding = pkcs ? RSA_PKCS1_PADDING : RSA_NO_PADDING;
-  out.resize(k);
-  size_t len = k;
   if (decrypt) {
-    if (EVP_PKEY_decrypt_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), padding) != 1) {
-      return CKR_DEVICE_ERROR;
-    }
-    if (EVP_PKEY_decrypt(ctx.get(), out.data(), &len, in.data(), in.size()) != 1) {
-      return CKR_ENCRYPTED_DATA_INVALID;
-    }
-  } else {
-    if (EVP_PKEY_sign_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), padding) != 1) {
-      return CKR_DEVICE_ERROR;
-    }
-    if (EVP_PKEY_sign(ctx.get(), out.data(), &len, in.data(), in.size()) != 1) {
-      return pkcs ? CKR_FUNCTION_FAILED : CKR_DATA_INVALID;
-    }
+    return rsaRun(key, pkcs, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, CKR_ENCRYPTED_DATA_INVALID, k,
+                  in, out);
   }
-  out.resize(len);
-  return CKR_OK;
+  return rsaRun(key, pkcs, EVP_PKEY_sign_init, EVP_PKEY_sign,
+                pkcs ? CKR_FUNCTION_FAILED : CKR_DATA_INVALID, k, in, out);
 }
 
 CK_RV rsaPublic(EVP_PKEY* key, bool pkcs, bool verify, ByteView in, Bytes& out) {
@@ -570,33 +573,12 @@ CK_RV rsaPublic(EVP_PKEY* key, bool pkcs, bool verify, ByteView in, Bytes& out) 
   } else if (in.size() + 11 > k) {
     return CKR_DATA_LEN_RANGE;
   }
-  PkeyCtx ctx = keyCtx(key);
-  if (!ctx) {
-    return CKR_HOST_MEMORY;
-  }
-  const int padding = pkcs ? RSA_PKCS1_PADDING : RSA_NO_PADDING;
-  out.resize(k);
-  size_t len = k;
   if (verify) {
     // Recovers what was signed: the padded-off block (PKCS#1) or the whole integer (raw).
-    if (EVP_PKEY_verify_recover_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), padding) != 1) {
-      return CKR_DEVICE_ERROR;
-    }
-    if (EVP_PKEY_verify_recover(ctx.get(), out.data(), &len, in.data(), in.size()) != 1) {
-      return CKR_SIGNATURE_INVALID;
-    }
-  } else {
-    if (EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), padding) != 1) {
-      return CKR_DEVICE_ERROR;
-    }
-    if (EVP_PKEY_encrypt(ctx.get(), out.data(), &len, in.data(), in.size()) != 1) {
-      return CKR_DATA_INVALID;
-    }
+    return rsaRun(key, pkcs, EVP_PKEY_verify_recover_init, EVP_PKEY_verify_recover,
+                  CKR_SIGNATURE_INVALID, k, in, out);
   }
-  out.resize(len);
-  return CKR_OK;
+  return rsaRun(key, pkcs, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, CKR_DATA_INVALID, k, in, out);
 }
 
 size_t cipherKeyLength(CipherAlg alg) {

@@ -71,6 +71,31 @@ CK_RV session(CK_SESSION_HANDLE h, SessionPtr& out) {
 
 bool badBuffer(const void* p, CK_ULONG len) { return p == nullptr && len != 0; }
 
+// The checks a slot function starts with, in the module's order: initialised, argument
+// pointers (`argsBad` gives CKR_ARGUMENTS_BAD), slot. The caller's argument test reads
+// only its own arguments, so it may be evaluated first.
+CK_RV slotChecks(CK_SLOT_ID slotID, bool argsBad) {
+  if (CK_RV rv = initialised(); rv != CKR_OK) {
+    return rv;
+  }
+  if (argsBad) {
+    return CKR_ARGUMENTS_BAD;
+  }
+  return validSlot(slotID) ? CKR_OK : CKR_SLOT_ID_INVALID;
+}
+
+// The same for a session function: initialised, argument pointers, then the session `h`
+// (found into `s`).
+CK_RV sessionChecks(CK_SESSION_HANDLE h, bool argsBad, SessionPtr& s) {
+  if (CK_RV rv = initialised(); rv != CKR_OK) {
+    return rv;
+  }
+  if (argsBad) {
+    return CKR_ARGUMENTS_BAD;
+  }
+  return session(h, s);
+}
+
 ByteView view(const CK_BYTE* p, CK_ULONG len) {
   return p == nullptr ? ByteView{} : ByteView(p, len);
 }
@@ -208,14 +233,8 @@ CK_RV getSlotList(CK_BBOOL /*tokenPresent: both slots always hold a token*/,
 }
 
 CK_RV getSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
+  if (CK_RV rv = slotChecks(slotID, pInfo == nullptr); rv != CKR_OK) {
     return rv;
-  }
-  if (pInfo == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
-  if (!validSlot(slotID)) {
-    return CKR_SLOT_ID_INVALID;
   }
   *pInfo = CK_SLOT_INFO{};
   padded(pInfo->slotDescription, sizeof pInfo->slotDescription,
@@ -228,14 +247,8 @@ CK_RV getSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
 }
 
 CK_RV getTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
+  if (CK_RV rv = slotChecks(slotID, pInfo == nullptr); rv != CKR_OK) {
     return rv;
-  }
-  if (pInfo == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
-  if (!validSlot(slotID)) {
-    return CKR_SLOT_ID_INVALID;
   }
   *pInfo = CK_TOKEN_INFO{};
   padded(pInfo->label, sizeof pInfo->label, "rycert2 token " + std::to_string(slotID));
@@ -263,14 +276,8 @@ CK_RV getTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
 }
 
 CK_RV getMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pList, CK_ULONG_PTR pulCount) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
+  if (CK_RV rv = slotChecks(slotID, pulCount == nullptr); rv != CKR_OK) {
     return rv;
-  }
-  if (pulCount == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
-  if (!validSlot(slotID)) {
-    return CKR_SLOT_ID_INVALID;
   }
   const auto rows = mechanisms();
   if (pList == nullptr) {
@@ -289,14 +296,8 @@ CK_RV getMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pList, CK_ULONG_
 }
 
 CK_RV getMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR pInfo) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
+  if (CK_RV rv = slotChecks(slotID, pInfo == nullptr); rv != CKR_OK) {
     return rv;
-  }
-  if (pInfo == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
-  if (!validSlot(slotID)) {
-    return CKR_SLOT_ID_INVALID;
   }
   const MechRow* row = findMechanism(type);
   if (row == nullptr) {
@@ -313,14 +314,8 @@ CK_RV getMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_I
 // ---------------------------------------------------------------------------------------------
 
 CK_RV openSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_SESSION_HANDLE_PTR phSession) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
+  if (CK_RV rv = slotChecks(slotID, phSession == nullptr); rv != CKR_OK) {
     return rv;
-  }
-  if (phSession == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
-  if (!validSlot(slotID)) {
-    return CKR_SLOT_ID_INVALID;
   }
   if ((flags & CKF_SERIAL_SESSION) == 0) {
     return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
@@ -342,11 +337,8 @@ CK_RV closeSession(CK_SESSION_HANDLE h) {
 }
 
 CK_RV closeAllSessions(CK_SLOT_ID slotID) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
+  if (CK_RV rv = slotChecks(slotID, false); rv != CKR_OK) {
     return rv;
-  }
-  if (!validSlot(slotID)) {
-    return CKR_SLOT_ID_INVALID;
   }
   for (CK_SESSION_HANDLE h : mod().sessions.handlesOf(slotID)) {
     if (mod().sessions.close(h)) {
@@ -357,14 +349,8 @@ CK_RV closeAllSessions(CK_SLOT_ID slotID) {
 }
 
 CK_RV getSessionInfo(CK_SESSION_HANDLE h, CK_SESSION_INFO_PTR pInfo) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (pInfo == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, pInfo == nullptr, s); rv != CKR_OK) {
     return rv;
   }
   pInfo->slotID = s->slot;
@@ -380,14 +366,9 @@ CK_RV getSessionInfo(CK_SESSION_HANDLE h, CK_SESSION_INFO_PTR pInfo) {
 
 CK_RV createObject(CK_SESSION_HANDLE h, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG count,
                    CK_OBJECT_HANDLE_PTR phObject) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (badBuffer(pTemplate, count) || phObject == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
+  const bool argsBad = badBuffer(pTemplate, count) || phObject == nullptr;
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, argsBad, s); rv != CKR_OK) {
     return rv;
   }
   auto obj = std::make_shared<Object>();
@@ -404,11 +385,8 @@ CK_RV createObject(CK_SESSION_HANDLE h, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG cou
 }
 
 CK_RV destroyObject(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE hObject) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, false, s); rv != CKR_OK) {
     return rv;
   }
   ObjectPtr obj = mod().objects.get(hObject);
@@ -424,14 +402,8 @@ CK_RV destroyObject(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE hObject) {
 // C_GetAttributeValue: every entry is answered; the status is the first failure met.
 CK_RV getAttributeValue(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                         CK_ULONG count) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (badBuffer(pTemplate, count)) {
-    return CKR_ARGUMENTS_BAD;
-  }
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, badBuffer(pTemplate, count), s); rv != CKR_OK) {
     return rv;
   }
   ObjectPtr obj = mod().objects.get(hObject);
@@ -466,14 +438,8 @@ CK_RV getAttributeValue(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE hObject, CK_ATTRIB
 }
 
 CK_RV findObjectsInit(CK_SESSION_HANDLE h, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG count) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (badBuffer(pTemplate, count)) {
-    return CKR_ARGUMENTS_BAD;
-  }
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, badBuffer(pTemplate, count), s); rv != CKR_OK) {
     return rv;
   }
   AttrMap tmpl;
@@ -496,14 +462,9 @@ CK_RV findObjectsInit(CK_SESSION_HANDLE h, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG 
 
 CK_RV findObjects(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG max,
                   CK_ULONG_PTR pulCount) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if ((phObject == nullptr && max != 0) || pulCount == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
+  const bool argsBad = (phObject == nullptr && max != 0) || pulCount == nullptr;
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, argsBad, s); rv != CKR_OK) {
     return rv;
   }
   std::lock_guard lock(s->mu);
@@ -522,11 +483,8 @@ CK_RV findObjects(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG m
 }
 
 CK_RV findObjectsFinal(CK_SESSION_HANDLE h) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, false, s); rv != CKR_OK) {
     return rv;
   }
   std::lock_guard lock(s->mu);
@@ -560,14 +518,8 @@ constexpr CK_ATTRIBUTE_TYPE usageOf(OpKind k) {
 // C_EncryptInit, C_DecryptInit, C_SignInit, C_VerifyInit.
 CK_RV operationInit(OpKind kind, CK_SESSION_HANDLE h, CK_MECHANISM_PTR pMechanism,
                     CK_OBJECT_HANDLE hKey) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (pMechanism == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, pMechanism == nullptr, s); rv != CKR_OK) {
     return rv;
   }
   std::lock_guard lock(s->mu);
@@ -600,14 +552,8 @@ CK_RV operationInit(OpKind kind, CK_SESSION_HANDLE h, CK_MECHANISM_PTR pMechanis
 // C_Encrypt and C_Decrypt, single part.
 CK_RV cipher(bool encrypt, CK_SESSION_HANDLE h, CK_BYTE_PTR pIn, CK_ULONG inLen, CK_BYTE_PTR pOut,
              CK_ULONG_PTR pulOutLen) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (badBuffer(pIn, inLen) || pulOutLen == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, badBuffer(pIn, inLen) || pulOutLen == nullptr, s); rv != CKR_OK) {
     return rv;
   }
   std::lock_guard lock(s->mu);
@@ -625,14 +571,8 @@ CK_RV cipher(bool encrypt, CK_SESSION_HANDLE h, CK_BYTE_PTR pIn, CK_ULONG inLen,
 }
 
 CK_RV signUpdate(bool sign, CK_SESSION_HANDLE h, CK_BYTE_PTR pPart, CK_ULONG len) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (badBuffer(pPart, len)) {
-    return CKR_ARGUMENTS_BAD;
-  }
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, badBuffer(pPart, len), s); rv != CKR_OK) {
     return rv;
   }
   std::lock_guard lock(s->mu);
@@ -651,14 +591,9 @@ CK_RV signUpdate(bool sign, CK_SESSION_HANDLE h, CK_BYTE_PTR pPart, CK_ULONG len
 // query signs nothing.
 CK_RV signFinish(bool withData, CK_SESSION_HANDLE h, CK_BYTE_PTR pData, CK_ULONG dataLen,
                  CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (badBuffer(pData, dataLen) || pulSignatureLen == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
+  const bool argsBad = badBuffer(pData, dataLen) || pulSignatureLen == nullptr;
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, argsBad, s); rv != CKR_OK) {
     return rv;
   }
   std::lock_guard lock(s->mu);
@@ -689,14 +624,9 @@ CK_RV signFinish(bool withData, CK_SESSION_HANDLE h, CK_BYTE_PTR pData, CK_ULONG
 // C_Verify (withData) and C_VerifyFinal.
 CK_RV verifyFinish(bool withData, CK_SESSION_HANDLE h, CK_BYTE_PTR pData, CK_ULONG dataLen,
                    CK_BYTE_PTR pSignature, CK_ULONG sigLen) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (badBuffer(pData, dataLen) || badBuffer(pSignature, sigLen)) {
-    return CKR_ARGUMENTS_BAD;
-  }
+  const bool argsBad = badBuffer(pData, dataLen) || badBuffer(pSignature, sigLen);
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, argsBad, s); rv != CKR_OK) {
     return rv;
   }
   std::lock_guard lock(s->mu);
@@ -714,14 +644,10 @@ CK_RV verifyFinish(bool withData, CK_SESSION_HANDLE h, CK_BYTE_PTR pData, CK_ULO
 
 CK_RV generateKey(CK_SESSION_HANDLE h, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,
                   CK_ULONG count, CK_OBJECT_HANDLE_PTR phKey) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (pMechanism == nullptr || badBuffer(pTemplate, count) || phKey == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(
+          h, pMechanism == nullptr || badBuffer(pTemplate, count) || phKey == nullptr, s);
+      rv != CKR_OK) {
     return rv;
   }
   auto obj = std::make_shared<Object>();
@@ -743,15 +669,10 @@ CK_RV generateKey(CK_SESSION_HANDLE h, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE
 CK_RV generateKeyPair(CK_SESSION_HANDLE h, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pPubTmpl,
                       CK_ULONG pubCount, CK_ATTRIBUTE_PTR pPrivTmpl, CK_ULONG privCount,
                       CK_OBJECT_HANDLE_PTR phPub, CK_OBJECT_HANDLE_PTR phPriv) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (pMechanism == nullptr || badBuffer(pPubTmpl, pubCount) || badBuffer(pPrivTmpl, privCount) ||
-      phPub == nullptr || phPriv == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
+  const bool argsBad = pMechanism == nullptr || badBuffer(pPubTmpl, pubCount) ||
+                       badBuffer(pPrivTmpl, privCount) || phPub == nullptr || phPriv == nullptr;
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, argsBad, s); rv != CKR_OK) {
     return rv;
   }
   auto pub = std::make_shared<Object>();
@@ -808,15 +729,10 @@ Bytes publicLabelFor(const Bytes& label) {
 CK_RV unwrapKey(CK_SESSION_HANDLE h, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
                 CK_BYTE_PTR pWrapped, CK_ULONG wrappedLen, CK_ATTRIBUTE_PTR pTemplate,
                 CK_ULONG count, CK_OBJECT_HANDLE_PTR phKey) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (pMechanism == nullptr || pWrapped == nullptr || badBuffer(pTemplate, count) ||
-      phKey == nullptr) {
-    return CKR_ARGUMENTS_BAD;
-  }
+  const bool argsBad = pMechanism == nullptr || pWrapped == nullptr ||
+                       badBuffer(pTemplate, count) || phKey == nullptr;
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, argsBad, s); rv != CKR_OK) {
     return rv;
   }
   const bool import = hUnwrappingKey == CK_INVALID_HANDLE;
@@ -911,14 +827,8 @@ CK_RV unwrapKey(CK_SESSION_HANDLE h, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HAND
 }
 
 CK_RV generateRandom(CK_SESSION_HANDLE h, CK_BYTE_PTR pRandom, CK_ULONG len) {
-  if (CK_RV rv = initialised(); rv != CKR_OK) {
-    return rv;
-  }
-  if (badBuffer(pRandom, len)) {
-    return CKR_ARGUMENTS_BAD;
-  }
   SessionPtr s;
-  if (CK_RV rv = session(h, s); rv != CKR_OK) {
+  if (CK_RV rv = sessionChecks(h, badBuffer(pRandom, len), s); rv != CKR_OK) {
     return rv;
   }
   return len == 0 ? CKR_OK : randomBytes(pRandom, len);
