@@ -352,6 +352,9 @@ inline ByteSpan nameAnswer(const NameField &n, const AttrRow &row) {
     if (s.firstAt != NameField::kNoValue) {
       return n.der.subspan(s.firstAt, s.firstLen);
     }
+    if (n.head == nullptr) {
+      return {};  // not decoded, nothing appended
+    }
   }
   return firstComponent(n, c);
 }
