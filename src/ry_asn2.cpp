@@ -108,7 +108,7 @@ const char *statusName(Status st) {
   return "RYCERT_UnknownErr";
 }
 
-Status DerReader::next(Tlv &out, const char *&failName) {
+Status DerReader::nextSlow(Tlv &out, const char *&failName) {
   Header h;
   if (Status st = headerStatus(parseHeader(rest_, h), Status::InvalidLength,
                                "lTotalLength != 0", failName);

@@ -78,7 +78,21 @@ class DerReader {
  public:
   explicit DerReader(std::span<const uint8_t> in) : rest_(in) {}
   // On failure `failName` names the log line's subject.
-  Status next(Tlv &out, const char *&failName);
+  // The common case (single-octet identifier, short-form length that fits)
+  // is taken inline; anything else goes through the full header reader.
+  Status next(Tlv &out, const char *&failName) {
+    if (rest_.size() >= 2 && (rest_[0] & 0x1F) != 0x1F && rest_[1] < 0x80 &&
+        rest_[1] <= rest_.size() - 2) {
+      const size_t total = 2 + size_t(rest_[1]);
+      out.id = rest_[0];
+      out.headerLen = 2;
+      out.whole = rest_.first(total);
+      out.content = out.whole.subspan(2);
+      rest_ = rest_.subspan(total);
+      return Status::Ok;
+    }
+    return nextSlow(out, failName);
+  }
   bool atEnd() const { return rest_.empty(); }
 
   // Steps that read a structure as its ASN.1 definition does. Each returns
@@ -100,6 +114,7 @@ class DerReader {
   std::span<const uint8_t> rest() const { return rest_; }
 
  private:
+  Status nextSlow(Tlv &out, const char *&failName);
   std::span<const uint8_t> rest_;
 };
 
