@@ -2,6 +2,8 @@
 // certificates, files and commands. The including test links OpenSSL::Crypto.
 #pragma once
 
+#include <dirent.h>
+#include <algorithm>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -65,6 +67,35 @@ inline std::string runCommand(const std::string &cmd, int &status) {
   }
   status = p == nullptr ? -1 : pclose(p);
   return out;
+}
+
+// Calls `visit` with every certificate of the system CA bundle
+// (/etc/ssl/certs/*.pem, Debian's ca-certificates); returns how many.
+inline int forEachSystemCaCert(const std::function<void(const std::string &where, X509 *)> &visit) {
+  const std::string dir = "/etc/ssl/certs";
+  std::vector<std::string> names;
+  if (DIR *d = opendir(dir.c_str())) {
+    for (dirent *e; (e = readdir(d)) != nullptr;) {
+      const std::string n = e->d_name;
+      if (n.size() > 4 && n.compare(n.size() - 4, 4, ".pem") == 0) {
+        names.push_back(n);
+      }
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  int count = 0;
+  for (const std::string &n : names) {
+    BIO *bio = BIO_new_file((dir + "/" + n).c_str(), "r");
+    for (X509 *x; bio != nullptr && (x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) != nullptr;) {
+      visit(n, x);
+      X509_free(x);
+      ++count;
+    }
+    BIO_free(bio);
+    ERR_clear_error();
+  }
+  return count;
 }
 
 // Calls `visit` with every certificate libcrypto reads from the corpus files of

@@ -185,32 +185,42 @@ TEST(VerifyCert, EachCheckRefusesWithItsStatus) {
   EXPECT_TRUE(log.lines().empty());
 }
 
-// Every self-signed RSA root of the corpus that fits the key records
-// verifies against itself exactly when libcrypto's signature check agrees.
-TEST(VerifyCert, CorpusRootsAgreeWithLibcrypto) {
-  int checked = 0;
-  forEachCorpusCert([&](const std::string &where, X509 *x) {
-    EVP_PKEY *key = X509_get0_pubkey(x);
-    const int nid = X509_get_signature_nid(x);
-    const bool known = nid == NID_md5WithRSAEncryption || nid == NID_sha1WithRSAEncryption ||
-                       nid == NID_sha256WithRSAEncryption || nid == NID_sha384WithRSAEncryption ||
-                       nid == NID_sha512WithRSAEncryption;
-    if (key == nullptr || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA || !known ||
-        EVP_PKEY_get_bits(key) > 2048 ||
-        X509_NAME_cmp(X509_get_subject_name(x), X509_get_issuer_name(x)) != 0) {
-      return;
+// Every self-signed RSA root of the corpus and of the system CA bundle
+// that fits the key records verifies against itself exactly when
+// libcrypto's signature check agrees.
+TEST(VerifyCert, SelfSignedRootsAgreeWithLibcrypto) {
+  for (const bool system : {false, true}) {
+    SCOPED_TRACE(system ? "system CA bundle" : "corpus");
+    int checked = 0;
+    const auto visit = [&](const std::string &where, X509 *x) {
+      EVP_PKEY *key = X509_get0_pubkey(x);
+      const int nid = X509_get_signature_nid(x);
+      const bool known = nid == NID_md5WithRSAEncryption || nid == NID_sha1WithRSAEncryption ||
+                         nid == NID_sha256WithRSAEncryption || nid == NID_sha384WithRSAEncryption ||
+                         nid == NID_sha512WithRSAEncryption;
+      if (key == nullptr || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA || !known ||
+          EVP_PKEY_get_bits(key) > 2048 ||
+          X509_NAME_cmp(X509_get_subject_name(x), X509_get_issuer_name(x)) != 0) {
+        return;
+      }
+      SCOPED_TRACE(where);
+      const Bytes der = i2dBytes(i2d_X509, x);
+      const bool peer = X509_verify(x, key) == 1;
+      const uint32_t st = verifyCert(der, der);
+      if (st == 0 || st == CKR_SIGNATURE_INVALID) {
+        EXPECT_EQ(st == 0, peer);
+        ++checked;
+      }
+      ERR_clear_error();
+    };
+    if (system) {
+      ASSERT_GT(forEachSystemCaCert(visit), 0)
+          << "no /etc/ssl/certs/*.pem: install ca-certificates";
+    } else {
+      forEachCorpusCert(visit);
     }
-    SCOPED_TRACE(where);
-    const Bytes der = i2dBytes(i2d_X509, x);
-    const bool peer = X509_verify(x, key) == 1;
-    const uint32_t st = verifyCert(der, der);
-    if (st == 0 || st == CKR_SIGNATURE_INVALID) {
-      EXPECT_EQ(st == 0, peer);
-      ++checked;
-    }
-    ERR_clear_error();
-  });
-  EXPECT_GT(checked, 3);
+    EXPECT_GT(checked, system ? 0 : 3);
+  }
 }
 
 // An issuer key longer than the 512 bytes kept for it (RSA-4096:
