@@ -268,6 +268,24 @@ inline const AttrRow *certRow(int64_t id) {
 }
 
 // --------------------------------------- shared by the certificate sources
+// Extended key usage purposes in the order they are written, with their
+// flag in the 4-byte purpose field: the one list for encoding and decoding.
+struct Purpose {
+  oid::Octets oid;
+  uint8_t byte;  // 0-based index into the field
+  uint8_t flag;
+};
+inline constexpr Purpose kPurposes[] = {
+    {oid::kServerAuth, 0, RY_EKU1_SERVERAUTH},
+    {oid::kClientAuth, 0, RY_EKU1_CLIENTAUTH},
+    {oid::kCodeSigning, 1, RY_EKU2_CODESIGNING},
+    {oid::kEmailProtection, 1, RY_EKU2_EMAILPROTECTION},
+    {oid::kIpsecEndSystem, 1, RY_EKU2_IPSECENDSYSTEM},
+    {oid::kIpsecTunnel, 1, RY_EKU2_IPSECTUNNEL},
+    {oid::kIpsecUser, 1, RY_EKU2_IPSECUSER},
+    {oid::kTimeStamping, 1, RY_EKU2_TIMESTAMPING},
+};
+
 
 // Extension OIDs and types in the order they are recognised.
 enum class CertExt : uint8_t {

@@ -179,23 +179,6 @@ const ExtInfo *extInfo(CertExt type) {
   return nullptr;
 }
 
-// Extended key usage purposes and their flags in the 4-byte field.
-struct Purpose {
-  oid::Octets oid;
-  uint8_t byte;  // 0-based index into the field
-  uint8_t flag;
-};
-const Purpose kPurposes[] = {
-    {oid::kServerAuth, 0, RY_EKU1_SERVERAUTH},
-    {oid::kClientAuth, 0, RY_EKU1_CLIENTAUTH},
-    {oid::kCodeSigning, 1, RY_EKU2_CODESIGNING},
-    {oid::kEmailProtection, 1, RY_EKU2_EMAILPROTECTION},
-    {oid::kIpsecEndSystem, 1, RY_EKU2_IPSECENDSYSTEM},
-    {oid::kIpsecTunnel, 1, RY_EKU2_IPSECTUNNEL},
-    {oid::kIpsecUser, 1, RY_EKU2_IPSECUSER},
-    {oid::kTimeStamping, 1, RY_EKU2_TIMESTAMPING},
-};
-
 // The parts every Extension has:
 //   Extension ::= SEQUENCE { extnID OBJECT IDENTIFIER,
 //                            critical BOOLEAN DEFAULT FALSE,

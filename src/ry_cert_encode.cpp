@@ -15,24 +15,6 @@ namespace rycert2 {
 namespace {
 constexpr char kSrcFile[] = "ry_cert";
 
-// Extended key usage purposes in the order they are written, with their
-// flag in the 4-byte purpose field.
-struct Purpose {
-  oid::Octets oid;
-  uint8_t byte;  // 0-based
-  uint8_t flag;
-};
-const Purpose kPurposes[] = {
-    {oid::kServerAuth, 0, RY_EKU1_SERVERAUTH},
-    {oid::kClientAuth, 0, RY_EKU1_CLIENTAUTH},
-    {oid::kCodeSigning, 1, RY_EKU2_CODESIGNING},
-    {oid::kEmailProtection, 1, RY_EKU2_EMAILPROTECTION},
-    {oid::kIpsecEndSystem, 1, RY_EKU2_IPSECENDSYSTEM},
-    {oid::kIpsecTunnel, 1, RY_EKU2_IPSECTUNNEL},
-    {oid::kIpsecUser, 1, RY_EKU2_IPSECUSER},
-    {oid::kTimeStamping, 1, RY_EKU2_TIMESTAMPING},
-};
-
 // The caller's purpose bytes right-aligned in the 4-byte field; a value
 // longer than 4 bytes leaves it zero.
 void purposeField(ByteSpan v, uint8_t field[4]) {
