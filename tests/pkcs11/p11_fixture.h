@@ -18,7 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "rsa_peer.h"
+
 namespace p11test {
+
+using rytest::peerRsa;
+using rytest::PeerOp;
+using rytest::peerSign;
+using rytest::peerVerify;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -102,10 +109,14 @@ class Template {
   std::vector<CK_ATTRIBUTE> attrs_;
 };
 
-inline Template rsaPrivateTemplate(EVP_PKEY* k) {
+// `zeros` leading zero bytes on the modulus: the same key in other bytes.
+inline Template rsaPrivateTemplate(EVP_PKEY* k, size_t zeros = 0) {
   Template t;
+  Bytes n(zeros, 0);
+  const Bytes raw = bnParam(k, OSSL_PKEY_PARAM_RSA_N);
+  n.insert(n.end(), raw.begin(), raw.end());
   t.ulong(CKA_CLASS, CKO_PRIVATE_KEY).ulong(CKA_KEY_TYPE, CKK_RSA);
-  t.bytes(CKA_MODULUS, bnParam(k, OSSL_PKEY_PARAM_RSA_N));
+  t.bytes(CKA_MODULUS, n);
   t.bytes(CKA_PUBLIC_EXPONENT, bnParam(k, OSSL_PKEY_PARAM_RSA_E));
   t.bytes(CKA_PRIVATE_EXPONENT, bnParam(k, OSSL_PKEY_PARAM_RSA_D));
   t.bytes(CKA_PRIME_1, bnParam(k, OSSL_PKEY_PARAM_RSA_FACTOR1));
@@ -116,11 +127,14 @@ inline Template rsaPrivateTemplate(EVP_PKEY* k) {
   return t;
 }
 
-inline Template rsaPublicTemplate(EVP_PKEY* k) {
+// `e` non-zero: the key's modulus with that public exponent instead (another key).
+inline Template rsaPublicTemplate(EVP_PKEY* k, uint32_t e = 0) {
   Template t;
   t.ulong(CKA_CLASS, CKO_PUBLIC_KEY).ulong(CKA_KEY_TYPE, CKK_RSA);
   t.bytes(CKA_MODULUS, bnParam(k, OSSL_PKEY_PARAM_RSA_N));
-  t.bytes(CKA_PUBLIC_EXPONENT, bnParam(k, OSSL_PKEY_PARAM_RSA_E));
+  t.bytes(CKA_PUBLIC_EXPONENT,
+          e == 0 ? bnParam(k, OSSL_PKEY_PARAM_RSA_E)
+                 : Bytes{uint8_t(e >> 24), uint8_t(e >> 16), uint8_t(e >> 8), uint8_t(e)});
   return t;
 }
 

@@ -13,11 +13,7 @@ namespace {
 const CK_MECHANISM kSha256Rsa{CKM_SHA256_RSA_PKCS, nullptr, 0};
 
 bool opensslVerifies(EVP_PKEY* k, const Bytes& data, const Bytes& sig) {
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-  bool ok = EVP_DigestVerifyInit_ex(ctx, nullptr, "SHA256", osslCtx(), nullptr, k, nullptr) == 1 &&
-            EVP_DigestVerify(ctx, sig.data(), sig.size(), data.data(), data.size()) == 1;
-  EVP_MD_CTX_free(ctx);
-  return ok;
+  return peerVerify(k, EVP_sha256(), data, sig);
 }
 
 Bytes message(int i) {
@@ -26,35 +22,6 @@ Bytes message(int i) {
     m[j] = static_cast<uint8_t>(i * 31 + j);
   }
   return m;
-}
-
-// A public key template with the key's modulus and an arbitrary odd public exponent: distinct
-// contents for the module, cheap to make in numbers.
-Template publicWithExponent(EVP_PKEY* k, uint32_t e) {
-  Template t;
-  t.ulong(CKA_CLASS, CKO_PUBLIC_KEY).ulong(CKA_KEY_TYPE, CKK_RSA);
-  t.bytes(CKA_MODULUS, bnParam(k, OSSL_PKEY_PARAM_RSA_N));
-  t.bytes(CKA_PUBLIC_EXPONENT,
-          Bytes{uint8_t(e >> 24), uint8_t(e >> 16), uint8_t(e >> 8), uint8_t(e)});
-  return t;
-}
-
-// The private key with `zeros` leading zero bytes on its modulus: the same key, other bytes.
-Template privateWithPaddedModulus(EVP_PKEY* k, size_t zeros) {
-  Template t;
-  Bytes n(zeros, 0);
-  Bytes raw = bnParam(k, OSSL_PKEY_PARAM_RSA_N);
-  n.insert(n.end(), raw.begin(), raw.end());
-  t.ulong(CKA_CLASS, CKO_PRIVATE_KEY).ulong(CKA_KEY_TYPE, CKK_RSA);
-  t.bytes(CKA_MODULUS, n);
-  t.bytes(CKA_PUBLIC_EXPONENT, bnParam(k, OSSL_PKEY_PARAM_RSA_E));
-  t.bytes(CKA_PRIVATE_EXPONENT, bnParam(k, OSSL_PKEY_PARAM_RSA_D));
-  t.bytes(CKA_PRIME_1, bnParam(k, OSSL_PKEY_PARAM_RSA_FACTOR1));
-  t.bytes(CKA_PRIME_2, bnParam(k, OSSL_PKEY_PARAM_RSA_FACTOR2));
-  t.bytes(CKA_EXPONENT_1, bnParam(k, OSSL_PKEY_PARAM_RSA_EXPONENT1));
-  t.bytes(CKA_EXPONENT_2, bnParam(k, OSSL_PKEY_PARAM_RSA_EXPONENT2));
-  t.bytes(CKA_COEFFICIENT, bnParam(k, OSSL_PKEY_PARAM_RSA_COEFFICIENT1));
-  return t;
 }
 
 using KeySharing = Token;
@@ -70,9 +37,9 @@ TEST_F(KeySharing, EachObjectAnswersForItsOwnComponents) {
   ASSERT_EQ(sign(s, kSha256Rsa, create(s, rsaPrivateTemplate(k)), data, sig), CKR_OK);
   ASSERT_TRUE(opensslVerifies(k, data, sig));
 
-  CK_OBJECT_HANDLE wrongFirst = create(s, publicWithExponent(k, 3));
+  CK_OBJECT_HANDLE wrongFirst = create(s, rsaPublicTemplate(k, 3));
   CK_OBJECT_HANDLE right = create(s, rsaPublicTemplate(k));
-  CK_OBJECT_HANDLE wrongAfter = create(s, publicWithExponent(k, 65539));
+  CK_OBJECT_HANDLE wrongAfter = create(s, rsaPublicTemplate(k, 65539));
   EXPECT_EQ(verify(s, kSha256Rsa, wrongFirst, data, sig), CKR_SIGNATURE_INVALID);
   EXPECT_EQ(verify(s, kSha256Rsa, right, data, sig), CKR_OK);
   EXPECT_EQ(verify(s, kSha256Rsa, wrongAfter, data, sig), CKR_SIGNATURE_INVALID);
@@ -178,12 +145,12 @@ TEST_F(KeySharing, KeysPushedOutOfTheCacheKeepWorking) {
     }
     for (int i = 0; i < count; ++i) {
       // Distinct public keys (exponents 5, 7, ...) and the signing key with padded moduli.
-      Template pub = publicWithExponent(k, uint32_t(2 * (base + i) + 5));
+      Template pub = rsaPublicTemplate(k, uint32_t(2 * (base + i) + 5));
       CK_OBJECT_HANDLE h = 0;
       bad += f->C_CreateObject(t, pub.data(), pub.size(), &h) == CKR_OK ? 0 : 1;
       bad += f->C_DestroyObject(t, h) == CKR_OK ? 0 : 1;
       if (i % 8 == 0) {
-        CK_OBJECT_HANDLE p = create(t, privateWithPaddedModulus(k, size_t(1 + (base + i) % 40)));
+        CK_OBJECT_HANDLE p = create(t, rsaPrivateTemplate(k, size_t(1 + (base + i) % 40)));
         const Bytes m = message(base + i);
         Bytes sig;
         bad += sign(t, kSha256Rsa, p, m, sig) == CKR_OK && opensslVerifies(k, m, sig) ? 0 : 1;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "p11_fixture.h"
+#include "x509_peer.h"
 
 namespace p11test {
 namespace {
@@ -281,40 +282,17 @@ TEST_F(Objects, CreateObjectRefusesBadTemplates) {
 // The PKCS#8 form of an OpenSSL key, as the library hands it to C_UnwrapKey.
 Bytes pkcs8Of(EVP_PKEY* k) {
   PKCS8_PRIV_KEY_INFO* p8 = EVP_PKEY2PKCS8(k);
-  unsigned char* der = nullptr;
-  int len = i2d_PKCS8_PRIV_KEY_INFO(p8, &der);
-  Bytes out(der, der + len);
-  OPENSSL_free(der);
+  Bytes out = rytest::i2dBytes(i2d_PKCS8_PRIV_KEY_INFO, p8);
   PKCS8_PRIV_KEY_INFO_free(p8);
-  return out;
-}
-
-Bytes derElement(uint8_t tag, const Bytes& content) {
-  Bytes out{tag};
-  const size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<uint8_t>(n));
-  } else if (n < 0x100) {
-    out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-  } else {
-    out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
-  }
-  out.insert(out.end(), content.begin(), content.end());
   return out;
 }
 
 // The certificate library's import form: SEQUENCE { INTEGER version, OID rsaEncryption,
 // OCTET STRING RSAPrivateKey }, the OID bare rather than in an AlgorithmIdentifier.
 Bytes importFormOf(EVP_PKEY* k, uint8_t version = 1) {
-  unsigned char* der = nullptr;
-  int len = i2d_PrivateKey(k, &der);
-  Bytes pkcs1(der, der + len);
-  OPENSSL_free(der);
-  Bytes body = {0x02, 0x01, version, 0x06, 0x09, 0x2a, 0x86,
-                0x48, 0x86, 0xf7,    0x0d, 0x01, 0x01, 0x01};
-  Bytes key = derElement(0x04, pkcs1);
-  body.insert(body.end(), key.begin(), key.end());
-  return derElement(0x30, body);
+  const Bytes head = {0x02, 0x01, version, 0x06, 0x09, 0x2a, 0x86,
+                      0x48, 0x86, 0xf7,    0x0d, 0x01, 0x01, 0x01};
+  return rytest::tlv(0x30, rytest::cat({head, rytest::tlv(0x04, rytest::i2dBytes(i2d_PrivateKey, k))}));
 }
 
 using Import = Token;
@@ -474,12 +452,7 @@ TEST_F(Threads, ConcurrentSigningInOwnSessions) {
     ASSERT_EQ(sigs[t].size(), size_t{kRounds}) << "thread " << t;
     for (int i = 0; i < kRounds; ++i) {
       Bytes data = str("thread " + std::to_string(t) + " round " + std::to_string(i));
-      EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-      EVP_DigestVerifyInit_ex(ctx, nullptr, "SHA256", osslCtx(), nullptr, opensslKey(1024),
-                              nullptr);
-      EXPECT_EQ(
-          EVP_DigestVerify(ctx, sigs[t][i].data(), sigs[t][i].size(), data.data(), data.size()), 1);
-      EVP_MD_CTX_free(ctx);
+      EXPECT_TRUE(peerVerify(opensslKey(1024), EVP_sha256(), data, sigs[t][i]));
     }
   }
 }

@@ -74,10 +74,7 @@ TEST(Threads, EightAtOnce) {
     th.join();
   }
   EXPECT_EQ(failures.load(), 0) << "first failure status " << firstFailure.load();
-  const long open = openSessions();
-  if (open >= 0) {
-    EXPECT_EQ(open, 0);
-  }
+  expectNoSessionLeft();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "rsa_peer.h"
 #include "test_support.h"
 
 // RYTEST_SOFTHSM: the library is linked against SoftHSM2's module, which
@@ -63,77 +64,11 @@ inline EVP_PKEY *privateFromDer(const Bytes &der) {
   return d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &p, long(der.size()));
 }
 
-// PKCS#1 v1.5 signatures by the peer; md NULL signs the data as given.
-inline Bytes peerSign(EVP_PKEY *key, const EVP_MD *md, const Bytes &data) {
-  EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new(key, nullptr);
-  Bytes digest = data;
-  if (md != nullptr) {
-    unsigned int n = 0;
-    digest.resize(EVP_MAX_MD_SIZE);
-    EVP_Digest(data.data(), data.size(), digest.data(), &n, md, nullptr);
-    digest.resize(n);
-  }
-  size_t len = 0;
-  Bytes sig;
-  if (EVP_PKEY_sign_init(ctx) == 1 && EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 &&
-      (md == nullptr || EVP_PKEY_CTX_set_signature_md(ctx, md) == 1) &&
-      EVP_PKEY_sign(ctx, nullptr, &len, digest.data(), digest.size()) == 1) {
-    sig.resize(len);
-    if (EVP_PKEY_sign(ctx, sig.data(), &len, digest.data(), digest.size()) != 1) {
-      sig.clear();
-    }
-  }
-  EVP_PKEY_CTX_free(ctx);
-  return sig;
-}
-inline bool peerVerify(EVP_PKEY *key, const EVP_MD *md, const Bytes &data, const Bytes &sig) {
-  EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new(key, nullptr);
-  Bytes digest = data;
-  if (md != nullptr) {
-    unsigned int n = 0;
-    digest.resize(EVP_MAX_MD_SIZE);
-    EVP_Digest(data.data(), data.size(), digest.data(), &n, md, nullptr);
-    digest.resize(n);
-  }
-  const bool ok = EVP_PKEY_verify_init(ctx) == 1 &&
-                  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 &&
-                  (md == nullptr || EVP_PKEY_CTX_set_signature_md(ctx, md) == 1) &&
-                  EVP_PKEY_verify(ctx, sig.data(), sig.size(), digest.data(), digest.size()) == 1;
-  EVP_PKEY_CTX_free(ctx);
-  return ok;
-}
-// RSA with the private key and the given padding (RSA_NO_PADDING: raw).
 inline Bytes peerDecrypt(EVP_PKEY *key, int padding, const Bytes &in) {
-  EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new(key, nullptr);
-  size_t len = 0;
-  Bytes out;
-  if (EVP_PKEY_decrypt_init(ctx) == 1 && EVP_PKEY_CTX_set_rsa_padding(ctx, padding) == 1 &&
-      EVP_PKEY_decrypt(ctx, nullptr, &len, in.data(), in.size()) == 1) {
-    out.resize(len);
-    if (EVP_PKEY_decrypt(ctx, out.data(), &len, in.data(), in.size()) == 1) {
-      out.resize(len);
-    } else {
-      out.clear();
-    }
-  }
-  EVP_PKEY_CTX_free(ctx);
-  return out;
+  return peerRsa(key, PeerOp::Decrypt, padding, in);
 }
 inline Bytes peerEncrypt(EVP_PKEY *key, int padding, const Bytes &in) {
-  EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new(key, nullptr);
-  size_t len = 0;
-  Bytes out;
-  if (EVP_PKEY_encrypt_init(ctx) == 1 && EVP_PKEY_CTX_set_rsa_padding(ctx, padding) == 1 &&
-      EVP_PKEY_encrypt(ctx, nullptr, &len, in.data(), in.size()) == 1) {
-    out.resize(len);
-    if (EVP_PKEY_encrypt(ctx, out.data(), &len, in.data(), in.size()) == 1) {
-      out.resize(len);
-    } else {
-      out.clear();
-    }
-  }
-  EVP_PKEY_CTX_free(ctx);
-  return out;
+  return peerRsa(key, PeerOp::Encrypt, padding, in);
 }
 
 // The slots with a token, as the module lists them.
@@ -171,6 +106,29 @@ CK_RV directly(F &&call) {
     C_CloseSession(s);
   }
   return rv;
+}
+
+inline void expectNoSessionLeft() {
+  const long n = openSessions();
+  if (n >= 0) {
+    EXPECT_EQ(n, 0) << "sessions left open";
+  }
+}
+
+// The two-call pattern: `call(NULL, &len)` for the length, then into a block of that size
+// (`exact`: the length written must be the one the query gave).
+template <class F>
+uint32_t twoCall(F &&call, Bytes &out, bool exact = false) {
+  uint32_t len = 0;
+  uint32_t st = call(nullptr, &len);
+  if (st == 0) {
+    const uint32_t queried = len;
+    out.assign(len, 0);
+    st = call(out.data(), &len);
+    EXPECT_TRUE(!exact || st != 0 || len == queried) << "query " << queried << ", wrote " << len;
+  }
+  out.resize(st == 0 ? len : 0);
+  return st;
 }
 
 // Ry_Initialize for the whole test program, Ry_Finalize at its end.
