@@ -11,7 +11,6 @@
 // loaded by Python's cryptography package (a strict DER parser) with every
 // extension read back as set, and read back by our decoder as libcrypto
 // reads them.
-#include <dirent.h>
 #include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/x509v3.h>
@@ -19,190 +18,19 @@
 #include <algorithm>
 #include <iostream>
 #include <map>
-#include <optional>
-#include <string>
-#include <vector>
+#include <set>
 
-#include "x509_peer.h"
+#include "cert_util.h"
 
 namespace {
 
 using namespace rytest;
-
-// ------------------------------------------------------------ DER by hand
-
-// One element of a byte view: identifier, content and the whole element.
-struct Tlv {
-  uint8_t id = 0;
-  Bytes content;
-  Bytes whole;
-};
-
-// Takes the next element off `in` (definite lengths only); nullopt when
-// the bytes do not hold one.
-std::optional<Tlv> take(const uint8_t *&p, const uint8_t *end) {
-  if (end - p < 2) {
-    return std::nullopt;
-  }
-  const uint8_t *start = p;
-  size_t len = p[1], head = 2;
-  if (len & 0x80) {
-    const size_t k = len & 0x7F;
-    if (k == 0 || k > 4 || size_t(end - p) < 2 + k) {
-      return std::nullopt;
-    }
-    len = 0;
-    for (size_t i = 0; i < k; ++i) {
-      len = len << 8 | p[2 + i];
-    }
-    head += k;
-  }
-  if (len > size_t(end - p) - head) {
-    return std::nullopt;
-  }
-  Tlv t;
-  t.id = p[0];
-  t.content.assign(p + head, p + head + len);
-  p += head + len;
-  t.whole.assign(start, p);
-  return t;
-}
-
-std::optional<Tlv> parse(const Bytes &b) {
-  const uint8_t *p = b.data();
-  return take(p, b.data() + b.size());
-}
-
-// The children of a constructed element.
-std::vector<Tlv> children(const Bytes &content) {
-  std::vector<Tlv> out;
-  const uint8_t *p = content.data(), *end = p + content.size();
-  while (p < end) {
-    auto t = take(p, end);
-    if (!t) {
-      break;
-    }
-    out.push_back(std::move(*t));
-  }
-  return out;
-}
-
-// INTEGER content octets without an octet that only marks the sign.
-Bytes magnitude(Bytes content) {
-  if (content.size() > 1 && content[0] == 0x00 && (content[1] & 0x80)) {
-    content.erase(content.begin());
-  }
-  return content;
-}
-
-// --------------------------------------------------------------- libcrypto
-
-Bytes objContent(const ASN1_OBJECT *o) {
-  const unsigned char *p = OBJ_get0_data(o);
-  return Bytes(p, p + OBJ_length(o));
-}
-
-Bytes strBytes(const ASN1_STRING *s) {
-  const unsigned char *p = ASN1_STRING_get0_data(s);
-  return Bytes(p, p + ASN1_STRING_length(s));
-}
-
-// The content octets of an INTEGER as libcrypto writes it, sign octet off.
-Bytes integerContent(const ASN1_INTEGER *i) {
-  const Bytes der = i2dBytes(i2d_ASN1_INTEGER, const_cast<ASN1_INTEGER *>(i));
-  const auto t = parse(der);
-  return t ? magnitude(t->content) : Bytes{};
-}
-
-// Seconds since 1970 of an ASN1_TIME, clamped to what an integer time
-// holds (a GeneralizedTime before 1970 reads 0, after 2106 0xFFFFFFFF).
-std::optional<uint32_t> integerTime(const ASN1_TIME *t) {
-  tm when{};
-  if (ASN1_TIME_to_tm(t, &when) != 1) {
-    return std::nullopt;
-  }
-  int y = when.tm_year + 1900;
-  const int m = when.tm_mon + 1;
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + when.tm_mday - 1;
-  const int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-  const int64_t s = days * 86400 + when.tm_hour * 3600 + when.tm_min * 60 + when.tm_sec;
-  return uint32_t(std::clamp<int64_t>(s, 0, 0xFFFFFFFF));
-}
-
-// ------------------------------------------------------------------- ours
-
-struct CtxDeleter {
-  void operator()(CertCtx *c) const { RyCert_DestroyCertDecodeCtx(c); }
-};
-using Ctx = std::unique_ptr<CertCtx, CtxDeleter>;
-
-Ctx newCtx() {
-  CertCtx *c = nullptr;
-  EXPECT_EQ(RyCert_CreateCertDecodeCtx(&c), RYCERT_OK);
-  return Ctx(c);
-}
-
-// A char attribute read as callers read it: the length, then the bytes
-// into a block of exactly that size.
-Bytes getChar(CertCtx *ctx, int32_t id) {
-  uint32_t n = 0xFFFF;
-  EXPECT_EQ(RyCert_GetCertAttributeChar(ctx, id, nullptr, &n), RYCERT_OK) << "id " << id;
-  if (n == 0) {
-    return {};
-  }
-  ExactBlock b{Bytes(n)};
-  uint32_t again = 0;
-  EXPECT_EQ(RyCert_GetCertAttributeChar(ctx, id, b.data(), &again), RYCERT_OK) << "id " << id;
-  EXPECT_EQ(again, n) << "id " << id;
-  return Bytes(b.data(), b.data() + std::min(n, again));
-}
-
-uint32_t getInt(CertCtx *ctx, int32_t id) {
-  uint32_t v = 0;
-  EXPECT_EQ(RyCert_GetCertAttributeInt(ctx, id, &v), RYCERT_OK) << "id " << id;
-  return v;
-}
 
 // The CRL distribution point iterator, to its end.
 std::vector<Bytes> distributionPoints(CertCtx *ctx) {
   std::vector<Bytes> out;
   for (Bytes b; out.size() < 1000 && !(b = getChar(ctx, CERTEX_CRLDIST_FULLNAME)).empty();) {
     out.push_back(b);
-  }
-  return out;
-}
-
-struct PrivateExt {
-  Bytes oid;
-  bool critical;
-  Bytes value;
-  bool operator==(const PrivateExt &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const PrivateExt &e) {
-  return os << toHex(e.oid) << (e.critical ? " critical " : " ") << toHex(e.value);
-}
-
-std::vector<PrivateExt> privateExtensions(CertCtx *ctx) {
-  std::vector<PrivateExt> out;
-  uint32_t count = 0, oidLen = 0, critical = 0, valueLen = 0;
-  EXPECT_EQ(
-      RyCert_GetCertAttributePrivate(ctx, &count, nullptr, &oidLen, &critical, nullptr, &valueLen),
-      RYCERT_OK);
-  for (uint32_t i = 1; i <= count; ++i) {
-    uint32_t index = i;
-    EXPECT_EQ(RyCert_GetCertAttributePrivate(ctx, &index, nullptr, &oidLen, &critical, nullptr,
-                                             &valueLen),
-              RYCERT_OK);
-    Bytes oid(oidLen), value(valueLen);
-    EXPECT_EQ(RyCert_GetCertAttributePrivate(ctx, &index, oid.data(), &oidLen, &critical,
-                                             value.data(), &valueLen),
-              RYCERT_OK);
-    EXPECT_EQ(index, i);
-    out.push_back({oid, critical != 0, value});
   }
   return out;
 }
@@ -271,24 +99,6 @@ void compareName(CertCtx *ctx, const X509_NAME *name, int32_t firstId, int32_t d
   EXPECT_EQ(std::string(dn.begin(), dn.end()), text);
 }
 
-// Bits of the modulus of an RSAPublicKey.
-size_t rsaModulusBits(const Bytes &rsaPublicKey) {
-  const auto seq = parse(rsaPublicKey);
-  const auto kids = seq ? children(seq->content) : std::vector<Tlv>{};
-  if (kids.size() != 2) {
-    return 0;
-  }
-  Bytes n = kids[0].content;
-  while (!n.empty() && n[0] == 0) {
-    n.erase(n.begin());
-  }
-  size_t bits = 8 * n.size();
-  for (uint8_t top = n.empty() ? 0x80 : n[0]; !(top & 0x80); top <<= 1) {
-    --bits;
-  }
-  return bits;
-}
-
 // The extended key usage purposes and their flags in the 4-byte field.
 struct Purpose {
   int nid;
@@ -310,7 +120,7 @@ void expectCritical(CertCtx *ctx, int32_t id, X509_EXTENSION *e) {
 
 void compareExtensions(CertCtx *ctx, const X509 *x) {
   std::map<int, X509_EXTENSION *> decoded;  // first occurrence of the six
-  std::vector<PrivateExt> privates;
+  std::vector<Priv> others;  // the private ones, criticality as 0 or 1
   for (int i = 0; i < X509_get_ext_count(x); ++i) {
     X509_EXTENSION *e = X509_get_ext(x, i);
     const int nid = OBJ_obj2nid(X509_EXTENSION_get_object(e));
@@ -324,7 +134,7 @@ void compareExtensions(CertCtx *ctx, const X509 *x) {
         decoded.emplace(nid, e);  // a repeated one is neither decoded nor kept
         break;
       default:
-        privates.push_back({objContent(X509_EXTENSION_get_object(e)),
+        others.push_back({objContent(X509_EXTENSION_get_object(e)),
                             X509_EXTENSION_get_critical(e) != 0,
                             strBytes(X509_EXTENSION_get_data(e))});
     }
@@ -370,7 +180,7 @@ void compareExtensions(CertCtx *ctx, const X509 *x) {
   if (has(NID_key_usage)) {
     expectCritical(ctx, CERTEX_KEYUSAGE_CRITICAL, decoded.at(NID_key_usage));
     // The BIT STRING's whole content, unused-bits octet first.
-    const auto bits = parse(strBytes(X509_EXTENSION_get_data(decoded.at(NID_key_usage))));
+    const auto bits = elementOf(strBytes(X509_EXTENSION_get_data(decoded.at(NID_key_usage))));
     ASSERT_TRUE(bits.has_value());
     const Bytes ours = getChar(ctx, CERTEX_KEYUSAGE);
     EXPECT_EQ(toHex(ours), toHex(bits->content));
@@ -425,7 +235,11 @@ void compareExtensions(CertCtx *ctx, const X509 *x) {
   }
   EXPECT_EQ(distributionPoints(ctx), points);
 
-  EXPECT_EQ(privateExtensions(ctx), privates);
+  std::vector<Priv> ours = privates(ctx);
+  for (Priv &p : ours) {
+    p.critical = p.critical != 0;
+  }
+  EXPECT_EQ(ours, others);
 }
 
 // Every field of our reading `c` against libcrypto's `x` of the same DER.
@@ -445,10 +259,7 @@ void compareFields(CertCtx *c, const X509 *x, const Bytes &der) {
   EXPECT_EQ(toHex(getChar(c, CERT_CA_SIGNATURE)), toHex(strBytes(sig)));
 
   // The TBSCertificate: the first element inside the Certificate, as given.
-  const auto cert = parse(der);
-  const auto kids = cert ? children(cert->content) : std::vector<Tlv>{};
-  ASSERT_FALSE(kids.empty());
-  EXPECT_EQ(getChar(c, CERT_TBS_CERTIFICATE), kids[0].whole);
+  EXPECT_EQ(getChar(c, CERT_TBS_CERTIFICATE), firstChild(der));
 
   compareName(c, X509_get_issuer_name(x), CERT_ISSUER_COUNTRYNAME, CERT_ISSUER_DN);
   compareName(c, X509_get_subject_name(x), CERT_SUBJECT_COUNTRYNAME, CERT_SUBJECT_DN);
@@ -458,23 +269,14 @@ void compareFields(CertCtx *c, const X509 *x, const Bytes &der) {
   EXPECT_EQ(getInt(c, CERT_VALIDFROM), from.value_or(0));
   EXPECT_EQ(getInt(c, CERT_VALIDTO), to.value_or(0));
 
-  // The key: the algorithm as a whole OID element, the BIT STRING's bytes,
-  // and for RSA the modulus size.
+  // The key: the algorithm as a whole OID element, the BIT STRING's bytes.
   const ASN1_OBJECT *keyAlg = nullptr;
   const unsigned char *keyBits = nullptr;
   int keyLen = 0;
   X509_PUBKEY_get0_param(const_cast<ASN1_OBJECT **>(&keyAlg), &keyBits, &keyLen, nullptr,
                          X509_get_X509_PUBKEY(x));
   EXPECT_EQ(toHex(getChar(c, CERT_PUBLICKEY_ALGORITHM)), toHex(tlv(0x06, objContent(keyAlg))));
-  const Bytes key = getChar(c, CERT_SUBJECTPUBLICKEYINFO);
-  EXPECT_EQ(toHex(key), toHex(Bytes(keyBits, keyBits + keyLen)));
-  if (OBJ_obj2nid(keyAlg) == NID_rsaEncryption) {
-    const EVP_PKEY *pkey = X509_get0_pubkey(x);
-    ERR_clear_error();
-    if (pkey != nullptr) {
-      EXPECT_EQ(rsaModulusBits(key), size_t(EVP_PKEY_get_bits(pkey)));
-    }
-  }
+  EXPECT_EQ(toHex(getChar(c, CERT_SUBJECTPUBLICKEYINFO)), toHex(Bytes(keyBits, keyBits + keyLen)));
 
   compareExtensions(c, x);
 }
@@ -486,14 +288,13 @@ uint32_t compareWithOpenssl(const Bytes &der, bool *peerAccepts = nullptr) {
   std::unique_ptr<X509, decltype(&X509_free)> peer(d2i_X509(nullptr, &p, long(der.size())),
                                                    X509_free);
   ERR_clear_error();
-  Ctx ctx = newCtx();
-  ExactBlock in(der);
-  const uint32_t st = RyCert_DecodeCert(ctx.get(), in.data(), uint32_t(in.size()));
+  Ctx ctx;
+  const uint32_t st = decode(ctx, der);
   if (peerAccepts != nullptr) {
     *peerAccepts = peer != nullptr;
   }
   if (st == RYCERT_OK && peer != nullptr) {
-    compareFields(ctx.get(), peer.get(), der);
+    compareFields(ctx, peer.get(), der);
   }
   return st;
 }
@@ -559,23 +360,12 @@ size_t compareAll(const std::vector<CertBytes> &certs) {
 }
 
 TEST(CertPeers, SystemCaBundleDecodesAsLibcryptoReadsIt) {
-  const std::string dir = "/etc/ssl/certs";
-  std::vector<std::string> names;
-  if (DIR *d = opendir(dir.c_str())) {
-    for (dirent *e; (e = readdir(d)) != nullptr;) {
-      const std::string n = e->d_name;
-      if (n.size() > 4 && n.compare(n.size() - 4, 4, ".pem") == 0) {
-        names.push_back(n);
-      }
-    }
-    closedir(d);
-  }
-  ASSERT_FALSE(names.empty()) << "no " << dir
-                              << "/*.pem: install ca-certificates (scripts/setup.sh)";
-  std::sort(names.begin(), names.end());
+  std::set<std::string> files;  // the .pem files of /etc/ssl/certs
+  forEachSystemCaCert([&](const std::string &file, X509 *) { files.insert(file); });
+  ASSERT_FALSE(files.empty()) << "no /etc/ssl/certs/*.pem: install ca-certificates (scripts/setup.sh)";
   std::vector<CertBytes> certs;
-  for (const std::string &n : names) {
-    for (auto &c : certObjects(n, readFile(dir + "/" + n))) {
+  for (const std::string &f : files) {
+    for (auto &c : certObjects(f, readFile("/etc/ssl/certs/" + f))) {
       certs.push_back(std::move(c));
     }
   }
@@ -614,30 +404,14 @@ Key makeKey() {
   return k;
 }
 
-#ifdef SIGALG_SHA256_RSA
-const EVP_MD *signatureDigest() { return EVP_sha256(); }
-const char kSigAlgDotted[] = "1.2.840.113549.1.1.11";
-#else
-const EVP_MD *signatureDigest() { return EVP_sha1(); }
-const char kSigAlgDotted[] = "1.2.840.113549.1.1.5";
-#endif
+const char kSigAlgDotted[] = "1.2.840.113549.1.1.11";  // sha256WithRSAEncryption
 
 // The key the callback signs with; the callback's parameter carries no key.
 EVP_PKEY *gSigner = nullptr;
 
 uint32_t signWithLibcrypto(const uint8_t *tbs, uint32_t tbsLen, uint8_t *sig, uint32_t *sigLen,
                            const uint8_t *) {
-  if (sig == nullptr) {
-    *sigLen = uint32_t(EVP_PKEY_get_size(gSigner));
-    return 0;
-  }
-  EVP_MD_CTX *md = EVP_MD_CTX_new();
-  size_t n = *sigLen;
-  const bool ok = EVP_DigestSignInit(md, nullptr, signatureDigest(), nullptr, gSigner) == 1 &&
-                  EVP_DigestSign(md, sig, &n, tbs, tbsLen) == 1;
-  EVP_MD_CTX_free(md);
-  *sigLen = uint32_t(n);
-  return ok ? 0 : 1;
+  return signSha256With(gSigner, tbs, tbsLen, sig, sigLen);
 }
 
 Bytes oidOf(const char *dotted) {
@@ -676,9 +450,7 @@ const char kRootPy[] = "2.5.4.6=DE,2.5.4.10=Rycert Test,2.5.4.3=Rycert Test Root
 
 // Applies the setters, signs with `signer` and returns the DER.
 Bytes build(const std::vector<Set> &sets, const Key &subject, const Key &signer) {
-  CertCtx *raw = nullptr;
-  EXPECT_EQ(RyCert_CreateCertEncodeCtx(&raw), RYCERT_OK);
-  Ctx ctx(raw);
+  Ctx ctx;
   const Bytes alg = oidOf(kSigAlgDotted), rsa = oidOf("1.2.840.113549.1.1.1");
   std::vector<Set> all = {
       {CERT_SERIALNUMBER, hex("7A0102030405060708090A0B0C0D0E0F")},
@@ -689,27 +461,18 @@ Bytes build(const std::vector<Set> &sets, const Key &subject, const Key &signer)
   };
   all.insert(all.end(), sets.begin(), sets.end());
   for (const Set &s : all) {
-    if (s.isInt) {
-      EXPECT_EQ(RyCert_SetCertAttributeInt(raw, s.id, s.intValue), RYCERT_OK) << "id " << s.id;
-    } else if (!s.privateOid.empty()) {
-      EXPECT_EQ(
-          RyCert_SetCertAttributePrivate(raw, s.privateOid.data(), int32_t(s.privateOid.size()),
-                                         s.critical, s.value.data(), int32_t(s.value.size())),
-          RYCERT_OK);
-    } else {
-      EXPECT_EQ(
-          RyCert_SetCertAttributeChar(raw, uint32_t(s.id), s.value.data(), int32_t(s.value.size())),
-          RYCERT_OK)
-          << "id " << s.id;
-    }
+    const uint32_t rc =
+        s.isInt ? RyCert_SetCertAttributeInt(ctx, s.id, s.intValue)
+        : s.privateOid.empty()
+            ? setChar(ctx, uint32_t(s.id), s.value)
+            : RyCert_SetCertAttributePrivate(ctx, s.privateOid.data(), int32_t(s.privateOid.size()),
+                                             s.critical, s.value.data(), int32_t(s.value.size()));
+    EXPECT_EQ(rc, RYCERT_OK) << "id " << s.id;
   }
   gSigner = signer.pkey;
-  EXPECT_EQ(RyCert_SetCertSignFunc(raw, signWithLibcrypto, nullptr, 0), RYCERT_OK);
-  uint32_t n = 0;
-  EXPECT_EQ(RyCert_EncodeCert(raw, nullptr, &n), RYCERT_OK);
-  Bytes der(n);
-  EXPECT_EQ(RyCert_EncodeCert(raw, der.data(), &n), RYCERT_OK);
-  der.resize(n);
+  EXPECT_EQ(RyCert_SetCertSignFunc(ctx, signWithLibcrypto, nullptr, 0), RYCERT_OK);
+  Bytes der;
+  EXPECT_EQ(encode(ctx, der), RYCERT_OK);
   return der;
 }
 
@@ -892,14 +655,20 @@ TEST(CertBuiltPeers, RootIsSelfSignedAndAcceptedByEveryPeer) {
 // The leaf's extensions, one case per extension the setters produce, then
 // all of them together. Expected lines are what Python reads; {root} and
 // {leaf} stand for the two key identifiers.
+const char kLeafPy[] = "2.5.4.6=DE,2.5.4.10=Rycert Test,2.5.4.3=leaf.example.test";
+
 struct LeafCase {
   const char *name;
-  std::vector<Set> sets;
-  std::vector<std::string> python;
+  std::vector<Set> sets = {};
+  std::vector<std::string> python = {};
   const char *verifyError = "";
+  // Outside the extensions: the subject's setters (none: the leaf's C, O and
+  // CN) and its Python text, the version, notAfter.
+  std::vector<Set> subject = {};
+  const char *subjectPy = kLeafPy;
+  const char *version = "v3";
+  uint32_t notAfter = kNotAfter;
 };
-
-const char kLeafPy[] = "2.5.4.6=DE,2.5.4.10=Rycert Test,2.5.4.3=leaf.example.test";
 const char kCps1[] = "https://cps.example.test/one";
 const char kCps2[] = "https://cps.example.test/two";
 const char kCrl1[] = "http://crl.example.test/root.crl";
@@ -1007,6 +776,28 @@ const std::vector<LeafCase> &leafCases() {
         "2.5.29.37 False 1.3.6.1.5.5.7.3.1 1.3.6.1.5.5.7.3.2",
         std::string("2.5.29.31 False URI:") + kCrl1 + " URI:" + kCrl2,
         "1.3.6.1.4.1.55555.1 False 0C0568656C6C6F", "1.3.6.1.4.1.55555.3 False 300302012A"}},
+      // Fields outside the extensions that the writer has to get right for
+      // strict parsers.
+      {.name = "version never set: a v1 certificate without the [0] field", .version = "v1"},
+      {.name = "notAfter in 2060 is a GeneralizedTime", .notAfter = kCaNotAfter},
+      {.name = "serial given as 00 00 7A 01 ..: written as the INTEGER 7A01..",
+       .sets = {{CERT_SERIALNUMBER, hex("00007A0102030405060708090A0B0C0D0E0F")}}},
+      {.name = "every subject component, in call order",
+       .subject = {text(CERT_SUBJECT_COUNTRYNAME, "DE"),
+                   text(CERT_SUBJECT_STATEORPROVINCENAME, "Bayern"),
+                   text(CERT_SUBJECT_LOCALITYNAME, "Muenchen"),
+                   text(CERT_SUBJECT_ORGANIZATIONNAME, "Rycert Test"),
+                   text(CERT_SUBJECT_ORGANIZATIONALUNITNAME, "Web"),
+                   text(CERT_SUBJECT_COMMONNAME, "leaf.example.test"),
+                   text(CERT_SUBJECT_EMAIL, "leaf@example.test"),
+                   text(CERT_SUBJECT_POSTALADDRESS, "Hauptstrasse 1"),
+                   text(CERT_SUBJECT_POSTALCODE, "80331"),
+                   text(CERT_SUBJECT_TELEPHONE, "+49 89 1234567"),
+                   text(CERT_SUBJECT_ORGANIZATIONALUNITNAME, "Second Unit")},
+       .subjectPy = "2.5.4.6=DE,2.5.4.8=Bayern,2.5.4.7=Muenchen,2.5.4.10=Rycert Test,"
+                    "2.5.4.11=Web,2.5.4.3=leaf.example.test,1.2.840.113549.1.9.1=leaf@example.test,"
+                    "2.5.4.16=Hauptstrasse 1,2.5.4.17=80331,2.5.4.20=+49 89 1234567,"
+                    "2.5.4.11=Second Unit"},
   };
   return cases;
 }
@@ -1023,13 +814,18 @@ std::string substituteKeyIds(std::string s) {
 
 // The leaf's own fields, then the case's setters; empty key identifier
 // values stand for the real ones.
-std::vector<Set> leafSets(const std::vector<Set> &caseSets, uint32_t notAfter = kNotAfter) {
+std::vector<Set> leafSets(const LeafCase &c) {
   std::vector<Set> sets = join(
       {rootName(true),
-       {text(CERT_SUBJECT_COUNTRYNAME, "DE"), text(CERT_SUBJECT_ORGANIZATIONNAME, "Rycert Test"),
-        text(CERT_SUBJECT_COMMONNAME, "leaf.example.test"), integer(CERT_VERSION, 2),
-        integer(CERT_VALIDFROM, kNotBefore), integer(CERT_VALIDTO, notAfter)}});
-  for (Set s : caseSets) {
+       c.subject.empty() ? std::vector<Set>{text(CERT_SUBJECT_COUNTRYNAME, "DE"),
+                                            text(CERT_SUBJECT_ORGANIZATIONNAME, "Rycert Test"),
+                                            text(CERT_SUBJECT_COMMONNAME, "leaf.example.test")}
+                         : c.subject,
+       {integer(CERT_VALIDFROM, kNotBefore), integer(CERT_VALIDTO, c.notAfter)}});
+  if (std::string(c.version) == "v3") {
+    sets.push_back(integer(CERT_VERSION, 2));
+  }
+  for (Set s : c.sets) {
     if (s.id == CERTEX_AUTHORITYKEYIDENTIFIER && s.value.empty()) {
       s.value = root().key.keyId;
     } else if (s.id == CERTEX_SUBJECTKEYIDENTIFIER && s.value.empty()) {
@@ -1040,78 +836,19 @@ std::vector<Set> leafSets(const std::vector<Set> &caseSets, uint32_t notAfter = 
   return sets;
 }
 
-TEST(CertBuiltPeers, LeafWithEachExtensionAloneAndAllTogether) {
+// Each case's certificate, signed by the root, through every peer.
+TEST(CertBuiltPeers, LeafWithEachExtensionAloneAndAllTogetherAndOtherFields) {
   int n = 0;
   for (const LeafCase &c : leafCases()) {
     SCOPED_TRACE(c.name);
-    const Bytes der = build(leafSets(c.sets), leafKey(), root().key);
+    const Bytes der = build(leafSets(c), leafKey(), root().key);
     std::vector<std::string> lines;
     for (const std::string &l : c.python) {
       lines.push_back(substituteKeyIds(l));
     }
     checkWithPeers("leaf" + std::to_string(n++), der,
-                   expectedPython("v3", kLeafPy, kNotBefore, kNotAfter, lines), c.verifyError);
-  }
-}
-
-// Fields outside the extensions that the writer has to get right for
-// strict parsers: the v1 form, names with every component, a validity
-// past 2049, a serial given with redundant leading zeros.
-TEST(CertBuiltPeers, VersionNamesValidityAndSerialAsPeersReadThem) {
-  {
-    SCOPED_TRACE("version never set: a v1 certificate without the [0] field");
-    std::vector<Set> sets = leafSets({});
-    sets.erase(std::remove_if(sets.begin(), sets.end(),
-                              [](const Set &s) { return s.isInt && s.id == CERT_VERSION; }),
-               sets.end());
-    const Bytes der = build(sets, leafKey(), root().key);
-    checkWithPeers("v1", der, expectedPython("v1", kLeafPy, kNotBefore, kNotAfter, {}));
-    const auto tbs = parse(children(parse(der)->content)[0].whole);
-    EXPECT_EQ(children(tbs->content)[0].id, 0x02) << "the TBSCertificate starts with the serial";
-  }
-  {
-    SCOPED_TRACE("notAfter in 2060 is a GeneralizedTime");
-    const Bytes der = build(leafSets({}, kCaNotAfter), leafKey(), root().key);
-    checkWithPeers("gentime", der, expectedPython("v3", kLeafPy, kNotBefore, kCaNotAfter, {}));
-  }
-  {
-    SCOPED_TRACE("every subject component, in call order");
-    std::vector<Set> sets = leafSets({});
-    sets.erase(std::remove_if(sets.begin(), sets.end(),
-                              [](const Set &s) {
-                                return !s.isInt && s.id >= CERT_SUBJECT_COUNTRYNAME &&
-                                       s.id <= CERT_SUBJECT_TELEPHONE;
-                              }),
-               sets.end());
-    const std::string values[] = {"DE",
-                                  "Bayern",
-                                  "Muenchen",
-                                  "Rycert Test",
-                                  "Web",
-                                  "leaf.example.test",
-                                  "leaf@example.test",
-                                  "Hauptstrasse 1",
-                                  "80331",
-                                  "+49 89 1234567"};
-    for (int32_t i = 0; i < 10; ++i) {
-      sets.push_back(text(CERT_SUBJECT_COUNTRYNAME + i, values[i]));
-    }
-    sets.push_back(text(CERT_SUBJECT_ORGANIZATIONALUNITNAME, "Second Unit"));
-    const Bytes der = build(sets, leafKey(), root().key);
-    checkWithPeers("names", der,
-                   expectedPython("v3",
-                                  "2.5.4.6=DE,2.5.4.8=Bayern,2.5.4.7=Muenchen,"
-                                  "2.5.4.10=Rycert Test,2.5.4.11=Web,2.5.4.3=leaf.example.test,"
-                                  "1.2.840.113549.1.9.1=leaf@example.test,2.5.4.16=Hauptstrasse 1,"
-                                  "2.5.4.17=80331,2.5.4.20=+49 89 1234567,2.5.4.11=Second Unit",
-                                  kNotBefore, kNotAfter, {}));
-  }
-  {
-    SCOPED_TRACE("serial given as 00 00 7A 01 ..: written as the INTEGER 7A01..");
-    std::vector<Set> sets = leafSets({});
-    sets.push_back({CERT_SERIALNUMBER, hex("00007A0102030405060708090A0B0C0D0E0F")});
-    const Bytes der = build(sets, leafKey(), root().key);
-    checkWithPeers("serial", der, expectedPython("v3", kLeafPy, kNotBefore, kNotAfter, {}));
+                   expectedPython(c.version, c.subjectPy, kNotBefore, c.notAfter, lines),
+                   c.verifyError);
   }
 }
 

@@ -1,6 +1,7 @@
 // What the CRL and request tests share: a libcrypto RSA key behind a
 // signing callback, an issuing CA certificate made with libcrypto, the
-// objects of a PEM or DER file, and the peers' command lines.
+// objects of a PEM or DER file, the two-call queries and names as libcrypto
+// reads them.
 #pragma once
 
 #include <openssl/evp.h>
@@ -28,21 +29,7 @@ inline int gSignCalls = 0;
 inline uint32_t signSha256(const uint8_t *data, uint32_t len, uint8_t *sig, uint32_t *sigLen,
                            const uint8_t *) {
   ++gSignCalls;
-  EVP_PKEY *key = testKey();
-  if (sig == nullptr) {
-    *sigLen = uint32_t(EVP_PKEY_get_size(key));
-    return 0;
-  }
-  EVP_MD_CTX *c = EVP_MD_CTX_new();
-  size_t n = *sigLen;
-  const bool ok = EVP_DigestSignInit(c, nullptr, EVP_sha256(), nullptr, key) == 1 &&
-                  EVP_DigestSign(c, sig, &n, data, len) == 1;
-  EVP_MD_CTX_free(c);
-  if (!ok) {
-    return 999;
-  }
-  *sigLen = uint32_t(n);
-  return 0;
+  return signSha256With(testKey(), data, len, sig, sigLen);
 }
 
 // sha256WithRSAEncryption and rsaEncryption, content octets.
@@ -50,12 +37,31 @@ inline const Bytes kSha256Rsa = hex("2A864886F70D01010B");
 inline const Bytes kRsaEncryption = hex("2A864886F70D010101");
 
 // The test key's RSAPublicKey DER (PKCS#1).
-inline Bytes testPublicKey() {
-  unsigned char *p = nullptr;
-  const int n = i2d_PublicKey(testKey(), &p);
-  Bytes out(p, p + (n > 0 ? n : 0));
-  OPENSSL_free(p);
+inline Bytes testPublicKey() { return i2dBytes(i2d_PublicKey, testKey()); }
+
+// A char attribute in two calls (RyCert_GetCrlAttributeChar,
+// RyCert_GetCsrAttributeChar): the length, nullopt when the query leaves it
+// untouched; then the bytes, which must not go past the length given.
+template <class C>
+std::optional<Bytes> getTwoCalls(uint32_t (*get)(C *, uint32_t, uint8_t *, uint32_t *), C *c,
+                                 uint32_t id) {
+  uint32_t len = 0xDEAD;
+  EXPECT_EQ(get(c, id, nullptr, &len), RYCERT_OK) << id;
+  if (len == 0xDEAD) {
+    return std::nullopt;
+  }
+  Bytes out(len + 1, 0xEE);
+  EXPECT_EQ(get(c, id, out.data(), &len), RYCERT_OK) << id;
+  EXPECT_EQ(out.at(len), 0xEE) << "copied past the reported length, id " << id;
+  out.resize(len);
   return out;
+}
+
+// The text of a name's first `nid` attribute, nullopt when it has none.
+inline std::optional<Bytes> firstText(const X509_NAME *n, int nid) {
+  const int i = X509_NAME_get_index_by_NID(n, nid, -1);
+  return i < 0 ? std::nullopt
+               : std::optional(strBytes(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(n, i))));
 }
 
 // A self-signed CA certificate of the test key, subject C=<c>, CN=<cn>
@@ -124,9 +130,11 @@ inline std::vector<std::pair<std::string, Bytes>> fileObjects(
   return out;
 }
 
-// Corpus files of one kind (column 7 of MANIFEST.tsv), one per manifest line.
-inline std::vector<std::string> corpusFiles(const std::string &kind) {
-  std::vector<std::string> out;
+// The objects of the corpus files of one kind (column 7 of MANIFEST.tsv),
+// one file per manifest line.
+inline std::vector<std::pair<std::string, Bytes>> corpusObjects(
+    const std::string &kind, std::initializer_list<std::string> labels) {
+  std::vector<std::pair<std::string, Bytes>> out;
   std::ifstream m(std::string(RYTEST_DATA) + "/MANIFEST.tsv");
   for (std::string line; std::getline(m, line);) {
     std::stringstream ss(line);
@@ -135,62 +143,12 @@ inline std::vector<std::string> corpusFiles(const std::string &kind) {
       std::getline(ss, c, '\t');
     }
     if (col[6] == kind) {
-      out.push_back(col[0]);
+      for (auto &o : fileObjects(col[0], readFile(std::string(RYTEST_DATA) + "/" + col[0]), labels)) {
+        out.push_back(std::move(o));
+      }
     }
   }
   return out;
-}
-
-inline Bytes fileBytes(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  return Bytes{std::istreambuf_iterator<char>(f), {}};
-}
-
-// A python3 with the cryptography package, or "".
-inline std::string cryptographyPython() {
-  int status = 1;
-  for (const char *candidate : {"python3", "/usr/bin/python3"}) {
-    runCommand(std::string(candidate) + " -c 'import cryptography' 2>&1", status);
-    if (status == 0) {
-      return candidate;
-    }
-  }
-  return "";
-}
-
-// The first element inside the outer one (a signed object's TBS), by hand.
-inline Bytes firstChild(const Bytes &der) {
-  auto headerLen = [&](size_t at, size_t &len) {
-    const uint8_t l = der.at(at + 1);
-    if (l < 0x80) {
-      len = l;
-      return size_t(2);
-    }
-    len = 0;
-    for (size_t i = 0; i < (l & 0x7F); ++i) {
-      len = (len << 8) | der.at(at + 2 + i);
-    }
-    return size_t(2 + (l & 0x7F));
-  };
-  size_t len = 0;
-  const size_t at = headerLen(0, len);
-  const size_t h = headerLen(at, len);
-  return Bytes(der.begin() + long(at), der.begin() + long(at + h + len));
-}
-
-// ASN1_TIME as integer time.
-inline uint32_t timeOf(const ASN1_TIME *t) {
-  struct tm tm {};
-  ASN1_TIME_to_tm(t, &tm);
-  // The library clamps times beyond the 32-bit range to its last second.
-  const int64_t s = int64_t(timegm(&tm));
-  return s < 0 ? 0u : s > 0xFFFFFFFFll ? 0xFFFFFFFFu : uint32_t(s);
-}
-
-// An ASN1_INTEGER's magnitude (big-endian, no pad octet).
-inline Bytes magnitudeOf(const ASN1_INTEGER *i) {
-  const unsigned char *p = ASN1_STRING_get0_data(i);
-  return Bytes(p, p + ASN1_STRING_length(i));
 }
 
 }  // namespace rytest

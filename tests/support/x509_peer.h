@@ -9,9 +9,11 @@
 #include <openssl/x509.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -202,6 +204,181 @@ inline std::vector<CertBytes> corpusCertBytes() {
     }
   }
   return out;
+}
+
+// ------------------------------------------ DER by hand and libcrypto's views
+// (certificate, CRL and request tests)
+
+// One DER element: identifier, content and the whole element.
+struct DerElement {
+  uint8_t id = 0;
+  Bytes content;
+  Bytes whole;
+};
+
+// Takes the next element off [p, end) (definite lengths of at most four
+// octets); nullopt when the bytes do not hold one.
+inline std::optional<DerElement> takeElement(const uint8_t *&p, const uint8_t *end) {
+  if (end - p < 2) {
+    return std::nullopt;
+  }
+  size_t len = p[1], head = 2;
+  if (len & 0x80) {
+    const size_t k = len & 0x7F;
+    if (k == 0 || k > 4 || size_t(end - p) < 2 + k) {
+      return std::nullopt;
+    }
+    len = 0;
+    for (size_t i = 0; i < k; ++i) {
+      len = len << 8 | p[2 + i];
+    }
+    head += k;
+  }
+  if (len > size_t(end - p) - head) {
+    return std::nullopt;
+  }
+  DerElement e{p[0], Bytes(p + head, p + head + len), Bytes(p, p + head + len)};
+  p += head + len;
+  return e;
+}
+
+inline std::optional<DerElement> elementOf(const Bytes &b) {
+  const uint8_t *p = b.data();
+  return takeElement(p, p + b.size());
+}
+
+// The elements of a constructed element's content, up to the first that
+// does not parse.
+inline std::vector<DerElement> childrenOf(const Bytes &content) {
+  std::vector<DerElement> out;
+  const uint8_t *p = content.data(), *end = p + content.size();
+  for (std::optional<DerElement> e; p < end && (e = takeElement(p, end));) {
+    out.push_back(std::move(*e));
+  }
+  return out;
+}
+
+// The first element inside the outer one (a signed object's TBS); empty
+// when there is none.
+inline Bytes firstChild(const Bytes &der) {
+  const auto outer = elementOf(der);
+  const auto kids = outer ? childrenOf(outer->content) : std::vector<DerElement>{};
+  return kids.empty() ? Bytes{} : kids[0].whole;
+}
+
+inline Bytes objContent(const ASN1_OBJECT *o) {
+  const unsigned char *p = OBJ_get0_data(o);
+  return Bytes(p, p + OBJ_length(o));
+}
+
+inline Bytes strBytes(const ASN1_STRING *s) {
+  const unsigned char *p = ASN1_STRING_get0_data(s);
+  return Bytes(p, p + ASN1_STRING_length(s));
+}
+
+// The content octets of an INTEGER as libcrypto writes it, without an
+// octet that only marks the sign.
+inline Bytes integerContent(const ASN1_INTEGER *i) {
+  const auto e = elementOf(i2dBytes(i2d_ASN1_INTEGER, const_cast<ASN1_INTEGER *>(i)));
+  Bytes c = e ? e->content : Bytes{};
+  if (c.size() > 1 && c[0] == 0x00 && (c[1] & 0x80)) {
+    c.erase(c.begin());
+  }
+  return c;
+}
+
+// Seconds since 1970 of an ASN1_TIME, clamped to what an integer time
+// holds (before 1970 reads 0, after 2106 0xFFFFFFFF); nullopt when
+// libcrypto cannot read it.
+inline std::optional<uint32_t> integerTime(const ASN1_TIME *t) {
+  tm when{};
+  if (ASN1_TIME_to_tm(t, &when) != 1) {
+    return std::nullopt;
+  }
+  int y = when.tm_year + 1900;
+  const int m = when.tm_mon + 1;
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + when.tm_mday - 1;
+  const int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+  const int64_t s = days * 86400 + when.tm_hour * 3600 + when.tm_min * 60 + when.tm_sec;
+  return uint32_t(std::clamp<int64_t>(s, 0, 0xFFFFFFFF));
+}
+
+// The body of a signing callback (RyCertSignFunc): the size of `key`'s
+// signature when `sig` is NULL, else sha256WithRSAEncryption of the data.
+inline uint32_t signSha256With(EVP_PKEY *key, const uint8_t *data, uint32_t len, uint8_t *sig,
+                               uint32_t *sigLen) {
+  if (sig == nullptr) {
+    *sigLen = uint32_t(EVP_PKEY_get_size(key));
+    return 0;
+  }
+  EVP_MD_CTX *md = EVP_MD_CTX_new();
+  size_t n = *sigLen;
+  const bool ok = EVP_DigestSignInit(md, nullptr, EVP_sha256(), nullptr, key) == 1 &&
+                  EVP_DigestSign(md, sig, &n, data, len) == 1;
+  EVP_MD_CTX_free(md);
+  *sigLen = uint32_t(n);
+  return ok ? 0 : 999;
+}
+
+// The elements one after another, in a SEQUENCE.
+inline Bytes seqOf(const std::vector<Bytes> &elements) {
+  Bytes all;
+  for (const Bytes &e : elements) {
+    all.insert(all.end(), e.begin(), e.end());
+  }
+  return tlv(0x30, all);
+}
+
+// The inputs of a field-by-field ladder at field i of `fields`: the field
+// left out, its identifier replaced by 04 (OCTET STRING), the input ending
+// inside it (the fields up to it, its last octet dropped) and the list
+// stopping before it.
+struct LadderStep {
+  std::vector<Bytes> missing, mistagged, truncated, stopped;
+};
+inline LadderStep ladderStep(const std::vector<Bytes> &fields, size_t i) {
+  LadderStep s{fields, fields, {fields.begin(), fields.begin() + long(i) + 1},
+               {fields.begin(), fields.begin() + long(i)}};
+  s.missing.erase(s.missing.begin() + long(i));
+  s.mistagged[i][0] = 0x04;
+  s.truncated.back().pop_back();
+  return s;
+}
+
+// One row of a field-by-field ladder: the statuses of ladderStep's inputs.
+struct LadderRow {
+  const char *field;
+  uint32_t missing, mistagged, truncated, stopped;
+};
+
+// Walks `rows` down `fields`, one row a field; `decode` gives the status of
+// a decoder fed with a list of fields.
+inline void expectLadder(const std::vector<LadderRow> &rows, const std::vector<Bytes> &fields,
+                         const std::function<uint32_t(const std::vector<Bytes> &)> &decode) {
+  ASSERT_EQ(rows.size(), fields.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(rows[i].field);
+    const LadderStep s = ladderStep(fields, i);
+    EXPECT_EQ(decode(s.missing), rows[i].missing) << "missing";
+    EXPECT_EQ(decode(s.mistagged), rows[i].mistagged) << "mistagged";
+    EXPECT_EQ(decode(s.truncated), rows[i].truncated) << "truncated";
+    EXPECT_EQ(decode(s.stopped), rows[i].stopped) << "stopped";
+  }
+}
+
+// Every proper prefix of `der`, each in a block of exactly its size (the
+// empty one at `der`'s start), is refused by `decode` and left as it was.
+inline void expectEveryPrefixRefused(
+    const Bytes &der, const std::function<uint32_t(const uint8_t *, uint32_t)> &decode) {
+  for (size_t n = 0; n < der.size(); ++n) {
+    const Bytes prefix(der.begin(), der.begin() + long(n));
+    ExactBlock b(prefix);
+    EXPECT_NE(decode(n == 0 ? der.data() : b.data(), uint32_t(n)), RYCERT_OK) << "prefix " << n;
+    EXPECT_EQ(Bytes(b.data(), b.data() + n), prefix) << "the input is only read";
+  }
 }
 
 }  // namespace rytest
